@@ -1,0 +1,189 @@
+// Docstrings of the reduce module, numpydoc layout; the first line of each is
+// the signature line Python's help() shows.
+#pragma once
+
+#include "frame/numpy_api.hpp"
+
+namespace corvane::doc {
+
+inline constexpr const char module[] =
+    "Corvane functions that reduce the input array along a specified axis.";
+
+#define CORVANE_REDUCE_PARAMS                                                              \
+    "Parameters\n"                                                                         \
+    "----------\n"                                                                         \
+    "a : array_like\n"                                                                     \
+    "    Input array. If `a` is not an array, a conversion is attempted.\n"                \
+    "axis : {int, None}, optional\n"                                                       \
+    "    Axis along which the reduction is computed. The default (axis=None)\n"            \
+    "    reduces the flattened array.\n"
+
+#define CORVANE_DDOF_PARAM                                                                 \
+    "ddof : int, optional\n"                                                               \
+    "    Means Delta Degrees of Freedom. The divisor used in calculations\n"               \
+    "    is ``N - ddof``, where ``N`` represents the number of non-NaN\n"                  \
+    "    elements. By default `ddof` is zero.\n"
+
+inline constexpr const char nansum[] =
+    CORVANE_SIGNATURE("nansum(a, axis=None)")
+    "Sum of array elements along given axis treating NaNs as zero.\n\n"
+    "The sum runs in the input's precision, element after element in memory\n"
+    "order, so results are reproducible bit for bit. Integer sums wrap around\n"
+    "on overflow, as NumPy's do.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or scalar\n"
+    "    The sum, with the input's dtype; a Python scalar when axis is None\n"
+    "    or `a` is one-dimensional.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nansum([1, np.nan])\n1.0\n"
+    ">>> cr.nansum([[1, 1], [1, np.nan]], axis=0)\n"
+    "array([2., 1.])\n";
+
+inline constexpr const char nanmean[] =
+    CORVANE_SIGNATURE("nanmean(a, axis=None)")
+    "Mean of array elements along given axis ignoring NaNs.\n\n"
+    "`float64` intermediate and return values are used for integer inputs;\n"
+    "float32 inputs are averaged in float32. NaN is returned for a slice with\n"
+    "no non-NaN element.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The mean of the non-NaN elements.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanmean([[1, 4], [1, np.nan]])\n2.0\n"
+    ">>> cr.nanmean([[1, 4], [1, np.nan]], axis=0)\n"
+    "array([1., 4.])\n";
+
+inline constexpr const char nanstd[] =
+    CORVANE_SIGNATURE("nanstd(a, axis=None, ddof=0)")
+    "Standard deviation along the specified axis, ignoring NaNs.\n\n"
+    "`float64` intermediate and return values are used for integer inputs.\n"
+    "Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+        CORVANE_DDOF_PARAM
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The standard deviation; NaN where fewer than ``ddof + 1`` non-NaN\n"
+    "    elements remain.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanstd([1, np.nan, 3])\n1.0\n";
+
+inline constexpr const char nanvar[] =
+    CORVANE_SIGNATURE("nanvar(a, axis=None, ddof=0)")
+    "Variance along the specified axis, ignoring NaNs.\n\n"
+    "`float64` intermediate and return values are used for integer inputs.\n"
+    "Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+        CORVANE_DDOF_PARAM
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The variance; NaN where fewer than ``ddof + 1`` non-NaN elements\n"
+    "    remain.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanvar([1, np.nan, 3])\n1.0\n";
+
+inline constexpr const char nanmin[] =
+    CORVANE_SIGNATURE("nanmin(a, axis=None)")
+    "Minimum values along specified axis, ignoring NaNs.\n\n"
+    "When all-NaN slices are encountered, NaN is returned for that slice.\n\n"
+        CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or scalar\n"
+    "    The minimum, with the input's dtype.\n\n"
+    "Raises\n------\n"
+    "ValueError\n    If the input, or the axis reduced over, is empty.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanmin([1, np.nan, -2])\n-2.0\n";
+
+inline constexpr const char nanmax[] =
+    CORVANE_SIGNATURE("nanmax(a, axis=None)")
+    "Maximum values along specified axis, ignoring NaNs.\n\n"
+    "When all-NaN slices are encountered, NaN is returned for that slice.\n\n"
+        CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or scalar\n"
+    "    The maximum, with the input's dtype.\n\n"
+    "Raises\n------\n"
+    "ValueError\n    If the input, or the axis reduced over, is empty.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanmax([1, np.nan, -2])\n1.0\n";
+
+inline constexpr const char nanargmin[] =
+    CORVANE_SIGNATURE("nanargmin(a, axis=None)")
+    "Indices of the minimum values along an axis, ignoring NaNs.\n\n"
+    "The first occurrence of the minimum wins. With axis=None the index is a\n"
+    "position in the flattened (C order) array.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "index_array : ndarray or int\n"
+    "    Positions of the minima (int64).\n\n"
+    "Raises\n------\n"
+    "ValueError\n    For an all-NaN slice, or an empty one.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanargmin([np.nan, 3, 1, 1])\n2\n";
+
+inline constexpr const char nanargmax[] =
+    CORVANE_SIGNATURE("nanargmax(a, axis=None)")
+    "Indices of the maximum values along an axis, ignoring NaNs.\n\n"
+    "The first occurrence of the maximum wins. With axis=None the index is a\n"
+    "position in the flattened (C order) array.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "index_array : ndarray or int\n"
+    "    Positions of the maxima (int64).\n\n"
+    "Raises\n------\n"
+    "ValueError\n    For an all-NaN slice, or an empty one.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanargmax([np.nan, 3, 5, 5])\n2\n";
+
+inline constexpr const char ss[] =
+    CORVANE_SIGNATURE("ss(a, axis=None)")
+    "Sum of the square of each element along the specified axis.\n\n"
+    "NaNs are not skipped. Integer sums wrap around on overflow.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or scalar\n"
+    "    The sum of squares, with the input's dtype.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.ss([1., 2., 5.])\n30.0\n"
+    ">>> cr.ss([[1., 2., 5.], [2., 5., 6.]], axis=1)\n"
+    "array([30., 65.])\n";
+
+inline constexpr const char median[] =
+    CORVANE_SIGNATURE("median(a, axis=None)")
+    "Median of array elements along given axis.\n\n"
+    "`float64` return values are used for integer inputs. NaN is returned\n"
+    "for a slice that contains one or more NaNs.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The median.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.median([[10, 7, 4], [3, 2, 1]])\n3.5\n";
+
+inline constexpr const char nanmedian[] =
+    CORVANE_SIGNATURE("nanmedian(a, axis=None)")
+    "Median of array elements along given axis ignoring NaNs.\n\n"
+    "`float64` return values are used for integer inputs.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The median of the non-NaN elements; NaN for an all-NaN slice.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanmedian([[10, np.nan, 4], [3, 2, 1]])\n3.0\n";
+
+inline constexpr const char anynan[] =
+    CORVANE_SIGNATURE("anynan(a, axis=None)")
+    "Test whether any array element along a given axis is NaN.\n\n"
+    "Returns as soon as the answer is known.\n\n" CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : bool or ndarray of bool\n\n"
+    "Examples\n--------\n"
+    ">>> cr.anynan([1, np.nan])\nTrue\n";
+
+inline constexpr const char allnan[] =
+    CORVANE_SIGNATURE("allnan(a, axis=None)")
+    "Test whether all array elements along a given axis are NaN.\n\n"
+    "Returns as soon as the answer is known. An empty input gives True.\n\n"
+        CORVANE_REDUCE_PARAMS
+    "\nReturns\n-------\n"
+    "y : bool or ndarray of bool\n\n"
+    "Examples\n--------\n"
+    ">>> cr.allnan([np.nan, np.nan])\nTrue\n";
+
+#undef CORVANE_REDUCE_PARAMS
+#undef CORVANE_DDOF_PARAM
+
+}  // namespace corvane::doc

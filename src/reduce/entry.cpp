@@ -1,0 +1,147 @@
+#include "reduce/entry.hpp"
+
+#include "frame/fallback.hpp"
+#include "frame/keywords.hpp"
+
+namespace corvane {
+
+namespace {
+
+struct reduce_args {
+    PyObject *a = nullptr;
+    PyObject *axis = Py_None;
+    PyObject *ddof = nullptr;
+};
+
+// Looks `key` up in kwds; counts it when present. Borrowed result.
+PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
+    PyObject *v = PyDict_GetItemWithError(kwds, key);
+    found += v != nullptr;
+    return v;
+}
+
+bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &r) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(args);
+    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
+        if (n == 1 || n == 2 || (n == 3 && accepts_ddof)) {
+            r.a = PyTuple_GET_ITEM(args, 0);
+            if (n >= 2) {
+                r.axis = PyTuple_GET_ITEM(args, 1);
+            }
+            if (n == 3) {
+                r.ddof = PyTuple_GET_ITEM(args, 2);
+            }
+            return true;
+        }
+        PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
+        return false;
+    }
+    if (n > 2 || (n == 2 && !accepts_ddof)) {
+        PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
+        return false;
+    }
+    Py_ssize_t found = 0;
+    if (n == 0) {
+        r.a = take_keyword(kwds, pystr_a, found);
+        if (r.a == nullptr) {
+            if (!PyErr_Occurred()) {
+                PyErr_SetString(PyExc_TypeError, "Cannot find `a` keyword input");
+            }
+            return false;
+        }
+    } else {
+        r.a = PyTuple_GET_ITEM(args, 0);
+    }
+    if (n <= 1) {
+        PyObject *axis = take_keyword(kwds, pystr_axis, found);
+        r.axis = axis != nullptr ? axis : Py_None;
+    } else {
+        r.axis = PyTuple_GET_ITEM(args, 1);
+    }
+    if (accepts_ddof) {
+        r.ddof = take_keyword(kwds, pystr_ddof, found);
+    }
+    if (PyErr_Occurred()) {
+        return false;
+    }
+    if (found != PyDict_GET_SIZE(kwds)) {
+        PyErr_SetString(PyExc_TypeError, "wrong number of keyword arguments");
+        return false;
+    }
+    return true;
+}
+
+// A new reference to `a` as an array: arrays and their subclasses as they are,
+// anything else through NumPy's conversion.
+py_ref as_array(PyObject *a) {
+    if (PyArray_Check(a)) {
+        return py_ref::borrow(a);
+    }
+    return py_ref::steal(PyArray_FromAny(a, nullptr, 0, 0, 0, nullptr));
+}
+
+// Normalises `axis`; -1 marks the whole-array path. Returns false with an
+// exception set when the axis is not an integer or out of range.
+bool parse_axis(PyObject *axis_obj, int ndim, int &axis) {
+    if (axis_obj == Py_None) {
+        axis = -1;
+        return true;
+    }
+    int value = PyArray_PyIntAsInt(axis_obj);
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_SetString(PyExc_TypeError, "`axis` must be an integer or None");
+        return false;
+    }
+    if (value < 0) {
+        value += ndim;
+        if (value < 0) {
+            PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
+            return false;
+        }
+    } else if (value >= ndim) {
+        PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
+        return false;
+    }
+    // Along the only axis of a 1-d array is the same as over all of it.
+    axis = ndim == 1 ? -1 : value;
+    return true;
+}
+
+}  // namespace
+
+PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds) {
+    reduce_args r;
+    if (!parse_args(args, kwds, f.accepts_ddof, r)) {
+        return nullptr;
+    }
+    py_ref arr = as_array(r.a);
+    if (!arr) {
+        return nullptr;
+    }
+    PyArrayObject *a = arr.array();
+    if (PyArray_DESCR(a)->byteorder == '>') {
+        arr = py_ref();
+        return slow_fallback(f.name, args, kwds);
+    }
+    int axis;
+    if (!parse_axis(r.axis, PyArray_NDIM(a), axis)) {
+        return nullptr;
+    }
+    int ddof = 0;
+    if (r.ddof != nullptr) {
+        ddof = PyArray_PyIntAsInt(r.ddof);
+        if (ddof == -1 && PyErr_Occurred()) {
+            PyErr_SetString(PyExc_TypeError, "`ddof` must be an integer");
+            return nullptr;
+        }
+    }
+    const int t = dtype_index(PyArray_TYPE(a));
+    if (axis < 0) {
+        reduce_whole_fn k = t < 0 ? nullptr : f.kernels.whole[t];
+        return k != nullptr ? k(a, ddof) : slow_fallback(f.name, args, kwds);
+    }
+    reduce_axis_fn k = t < 0 ? nullptr : f.kernels.axis[t];
+    return k != nullptr ? k(a, axis, ddof) : slow_fallback(f.name, args, kwds);
+}
+
+}  // namespace corvane
