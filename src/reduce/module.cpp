@@ -3,7 +3,12 @@
 #include "frame/module_init.hpp"
 #include "reduce/docstrings.hpp"
 #include "reduce/entry.hpp"
+#include "reduce/arg_extremes.hpp"
+#include "reduce/extremes.hpp"
+#include "reduce/median.hpp"
+#include "reduce/nan_tests.hpp"
 #include "reduce/sums.hpp"
+#include "reduce/variance.hpp"
 
 PyObject *pystr_a = nullptr;
 PyObject *pystr_axis = nullptr;
@@ -12,22 +17,19 @@ PyObject *pystr_ddof = nullptr;
 namespace corvane {
 namespace {
 
-// Reductions whose kernels are not native yet are answered by corvane.slow.
-constexpr reduce_kernels slow_only{};
-
 constexpr reduce_function fn_nansum{"nansum", REDUCE_KERNELS(nansum), false};
 constexpr reduce_function fn_nanmean{"nanmean", REDUCE_KERNELS(nanmean), false};
-constexpr reduce_function fn_nanstd{"nanstd", slow_only, true};
-constexpr reduce_function fn_nanvar{"nanvar", slow_only, true};
-constexpr reduce_function fn_nanmin{"nanmin", slow_only, false};
-constexpr reduce_function fn_nanmax{"nanmax", slow_only, false};
-constexpr reduce_function fn_nanargmin{"nanargmin", slow_only, false};
-constexpr reduce_function fn_nanargmax{"nanargmax", slow_only, false};
+constexpr reduce_function fn_nanstd{"nanstd", REDUCE_KERNELS(nanstd), true};
+constexpr reduce_function fn_nanvar{"nanvar", REDUCE_KERNELS(nanvar), true};
+constexpr reduce_function fn_nanmin{"nanmin", REDUCE_KERNELS(nanmin), false};
+constexpr reduce_function fn_nanmax{"nanmax", REDUCE_KERNELS(nanmax), false};
+constexpr reduce_function fn_nanargmin{"nanargmin", REDUCE_KERNELS(nanargmin), false};
+constexpr reduce_function fn_nanargmax{"nanargmax", REDUCE_KERNELS(nanargmax), false};
 constexpr reduce_function fn_ss{"ss", REDUCE_KERNELS(ss), false};
-constexpr reduce_function fn_median{"median", slow_only, false};
-constexpr reduce_function fn_nanmedian{"nanmedian", slow_only, false};
-constexpr reduce_function fn_anynan{"anynan", slow_only, false};
-constexpr reduce_function fn_allnan{"allnan", slow_only, false};
+constexpr reduce_function fn_median{"median", REDUCE_KERNELS(median), false};
+constexpr reduce_function fn_nanmedian{"nanmedian", REDUCE_KERNELS(nanmedian), false};
+constexpr reduce_function fn_anynan{"anynan", REDUCE_KERNELS(anynan), false};
+constexpr reduce_function fn_allnan{"allnan", REDUCE_KERNELS(allnan), false};
 
 #define METHOD(f) \
     {#f, CORVANE_KW_METHOD(reduce_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}

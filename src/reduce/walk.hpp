@@ -1,21 +1,39 @@
 // The shared walks of the accumulating reductions.
 //
-// An accumulating reduction is described by an operation type:
+// An accumulating reduction is described by an operation, passed by value so
+// that it can carry parameters (ddof, say):
 //
 //   struct op {
 //       using in = T;      // element type read
 //       using out = O;     // element type of the along-axis output
 //       using acc = A;     // running state of one slice
-//       static acc init();
-//       static void add(acc &, in x);                 // next element, in order
-//       static out finish(const acc &, npy_intp n);   // n: elements walked
-//       static out empty();                           // value for empty slices
+//       acc init() const;
+//       void add(acc &, in x) const;                 // next element, in order
+//       out finish(const acc &, npy_intp n) const;   // n: elements walked
+//       out empty() const;                           // value for empty slices
 //   };
+//
+// (Members may be static.) Optional hooks:
+//
+//   void add_run(acc &, const in *x, npy_intp n) const;
+//       A contiguous run of n elements, with exactly the effect of calling
+//       add() on each in turn (a vectorised scan, say).
+//   bool decided(const acc &) const;
+//       The result can no longer change: the walk stops reading the slice
+//       (or, over the whole array, the array).
+//   second_op second(const acc &, npy_intp n) const;
+//       A second pass over the same elements, e.g. the squared deviations
+//       from the mean the first pass found. second_op is an operation in its
+//       own right (init, add, finish give the result) with a member `skip`:
+//       when set, its finish() ignores the accumulator and the walk need not
+//       read the elements again.
 //
 // `add` sees the elements of each slice strictly in index order, so float
 // accumulation is reproducible bit for bit. The walks below only change which
 // slices are in flight at once, never the order within a slice.
 #pragma once
+
+#include <concepts>
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
@@ -25,37 +43,116 @@
 
 namespace corvane {
 
-// Feeds one slice into an accumulator.
 template <class Op>
-inline void add_slice(typename Op::acc &s, const char *p, npy_intp len, npy_intp stride) {
+concept has_run = requires(const Op &op, typename Op::acc &s, const typename Op::in *x) {
+    op.add_run(s, x, npy_intp(0));
+};
+
+template <class Op>
+concept has_exit = requires(const Op &op, const typename Op::acc &s) {
+    { op.decided(s) } -> std::convertible_to<bool>;
+};
+
+template <class Op>
+concept two_pass = requires(const Op &op, const typename Op::acc &s) { op.second(s, npy_intp(0)); };
+
+namespace detail {
+
+// Elements read between two looks at `decided`.
+inline constexpr npy_intp exit_block = 1024;
+
+template <class Op>
+inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
+                         npy_intp stride) {
     using T = typename Op::in;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
         const T *x = reinterpret_cast<const T *>(p);
         for (npy_intp j = 0; j < len; j++) {
-            Op::add(s, x[j]);
+            op.add(s, x[j]);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            Op::add(s, *reinterpret_cast<const T *>(p));
+            op.add(s, *reinterpret_cast<const T *>(p));
         }
+    }
+}
+
+}  // namespace detail
+
+// Feeds one slice into an accumulator.
+template <class Op>
+inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
+                      npy_intp stride) {
+    using T = typename Op::in;
+    if constexpr (has_run<Op>) {
+        if (stride == static_cast<npy_intp>(sizeof(T))) {
+            op.add_run(s, reinterpret_cast<const T *>(p), len);
+            return;
+        }
+    }
+    if constexpr (has_exit<Op>) {
+        for (npy_intp j = 0; j < len && !op.decided(s); j += detail::exit_block) {
+            const npy_intp m = len - j < detail::exit_block ? len - j : detail::exit_block;
+            detail::add_elements(op, s, p + j * stride, m, stride);
+        }
+    } else {
+        detail::add_elements(op, s, p, len, stride);
+    }
+}
+
+// Finishes one slice, running the second pass of a two-pass operation.
+template <class Op>
+inline typename Op::out finish_slice(const Op &op, const typename Op::acc &s, const char *p,
+                                     npy_intp len, npy_intp stride) {
+    if constexpr (two_pass<Op>) {
+        const auto op2 = op.second(s, len);
+        auto t = op2.init();
+        if (!op2.skip) {
+            add_slice(op2, t, p, len, stride);
+        }
+        return op2.finish(t, len);
+    } else {
+        return op.finish(s, len);
     }
 }
 
 // Reduces every element of `a` into one accumulator, in the walk order of
 // slice_iter_init_all. Returns the Python scalar of the result.
 template <class Op>
-PyObject *reduce_whole(PyArrayObject *a) {
+PyObject *reduce_whole(PyArrayObject *a, const Op &op = Op{}) {
     slice_iter it;
     slice_iter_init_all(it, a);
-    typename Op::acc s = Op::init();
+    const npy_intp n = PyArray_SIZE(a);
+    typename Op::out result;
     {
         gil_released nogil;
+        typename Op::acc s = op.init();
         while (it.more()) {
-            add_slice<Op>(s, it.slice_start, it.slice_len, it.slice_stride);
+            add_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
+            if constexpr (has_exit<Op>) {
+                if (op.decided(s)) {
+                    break;
+                }
+            }
             it.next();
         }
+        if constexpr (two_pass<Op>) {
+            const auto op2 = op.second(s, n);
+            auto t = op2.init();
+            if (!op2.skip) {
+                // The first walk has brought the iterator back to the start.
+                it.slice_done = 0;
+                while (it.more()) {
+                    add_slice(op2, t, it.slice_start, it.slice_len, it.slice_stride);
+                    it.next();
+                }
+            }
+            result = op2.finish(t, n);
+        } else {
+            result = op.finish(s, n);
+        }
     }
-    return py_scalar(Op::finish(s, PyArray_SIZE(a)));
+    return py_scalar(result);
 }
 
 namespace detail {
@@ -67,6 +164,9 @@ namespace detail {
 // accumulators, so it is bound by bandwidth rather than by add latency.
 inline constexpr npy_intp lane_block = 512;
 
+// Rows between two looks at whether every lane of a block is decided.
+inline constexpr npy_intp exit_rows = 16;
+
 inline bool lanes_pay(const slice_iter &it) {
     if (it.last_outer < 0 || it.outer_len[it.last_outer] < 2) {
         return false;
@@ -76,9 +176,49 @@ inline bool lanes_pay(const slice_iter &it) {
     return (lane < 0 ? -lane : lane) < (step < 0 ? -step : step);
 }
 
+// Adds rows [j0, j1) of a block of m lanes into their accumulators.
 template <class Op>
-void reduce_lanes(slice_iter &it, typename Op::out *y) {
+inline void add_rows(const Op &op, typename Op::acc *s, npy_intp m, const char *row,
+                     npy_intp lane_stride, npy_intp row_stride, npy_intp j0, npy_intp j1) {
     using T = typename Op::in;
+    row += j0 * row_stride;
+    for (npy_intp j = j0; j < j1; j++, row += row_stride) {
+        if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
+            const T *x = reinterpret_cast<const T *>(row);
+            for (npy_intp l = 0; l < m; l++) {
+                op.add(s[l], x[l]);
+            }
+        } else {
+            const char *p = row;
+            for (npy_intp l = 0; l < m; l++, p += lane_stride) {
+                op.add(s[l], *reinterpret_cast<const T *>(p));
+            }
+        }
+    }
+}
+
+template <class Op>
+inline void add_lanes(const Op &op, typename Op::acc *s, npy_intp m, const char *row,
+                      npy_intp lane_stride, npy_intp row_stride, npy_intp len) {
+    if constexpr (has_exit<Op>) {
+        for (npy_intp j = 0; j < len; j += exit_rows) {
+            add_rows(op, s, m, row, lane_stride, row_stride, j,
+                     len - j < exit_rows ? len : j + exit_rows);
+            npy_intp l = 0;
+            while (l < m && op.decided(s[l])) {
+                l++;
+            }
+            if (l == m) {
+                return;
+            }
+        }
+    } else {
+        add_rows(op, s, m, row, lane_stride, row_stride, 0, len);
+    }
+}
+
+template <class Op>
+void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
     const int last = it.last_outer;
     const npy_intp lanes = it.outer_len[last];
@@ -92,24 +232,34 @@ void reduce_lanes(slice_iter &it, typename Op::out *y) {
         for (npy_intp c = 0; c < lanes; c += lane_block) {
             const npy_intp m = lanes - c < lane_block ? lanes - c : lane_block;
             for (npy_intp l = 0; l < m; l++) {
-                s[l] = Op::init();
+                s[l] = op.init();
             }
             const char *row = it.slice_start + c * lane_stride;
-            for (npy_intp j = 0; j < len; j++, row += it.slice_stride) {
-                if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
-                    const T *x = reinterpret_cast<const T *>(row);
-                    for (npy_intp l = 0; l < m; l++) {
-                        Op::add(s[l], x[l]);
-                    }
-                } else {
-                    const char *p = row;
+            add_lanes(op, s, m, row, lane_stride, it.slice_stride, len);
+            if constexpr (two_pass<Op>) {
+                // Every lane reads its elements again; a lane whose second
+                // pass is skipped ignores what it gathered.
+                using Op2 = decltype(op.second(s[0], len));
+                Op2 op2[lane_block];
+                typename Op2::acc t[lane_block];
+                for (npy_intp l = 0; l < m; l++) {
+                    op2[l] = op.second(s[l], len);
+                    t[l] = op2[l].init();
+                }
+                const char *r = row;
+                for (npy_intp j = 0; j < len; j++, r += it.slice_stride) {
+                    const char *p = r;
                     for (npy_intp l = 0; l < m; l++, p += lane_stride) {
-                        Op::add(s[l], *reinterpret_cast<const T *>(p));
+                        op2[l].add(t[l], *reinterpret_cast<const typename Op::in *>(p));
                     }
                 }
-            }
-            for (npy_intp l = 0; l < m; l++) {
-                y[c + l] = Op::finish(s[l], len);
+                for (npy_intp l = 0; l < m; l++) {
+                    y[c + l] = op2[l].finish(t[l], len);
+                }
+            } else {
+                for (npy_intp l = 0; l < m; l++) {
+                    y[c + l] = op.finish(s[l], len);
+                }
             }
         }
         y += lanes;
@@ -129,7 +279,7 @@ py_ref new_reduced_output(const slice_iter &it) {
 
 // Reduces every slice of `a` along `axis` into a new array.
 template <class Op>
-PyObject *reduce_axis(PyArrayObject *a, int axis) {
+PyObject *reduce_axis(PyArrayObject *a, int axis, const Op &op = Op{}) {
     using O = typename Op::out;
     slice_iter it;
     slice_iter_init_axis(it, a, axis);
@@ -143,15 +293,15 @@ PyObject *reduce_axis(PyArrayObject *a, int axis) {
         if (it.slice_len == 0) {
             const npy_intp n = PyArray_SIZE(out.array());
             for (npy_intp i = 0; i < n; i++) {
-                y[i] = Op::empty();
+                y[i] = op.empty();
             }
         } else if (detail::lanes_pay(it)) {
-            detail::reduce_lanes<Op>(it, y);
+            detail::reduce_lanes(op, it, y);
         } else {
             while (it.more()) {
-                typename Op::acc s = Op::init();
-                add_slice<Op>(s, it.slice_start, it.slice_len, it.slice_stride);
-                *y++ = Op::finish(s, it.slice_len);
+                typename Op::acc s = op.init();
+                add_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
+                *y++ = finish_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
                 it.next();
             }
         }

@@ -1,0 +1,67 @@
+// Portable short vectors (GCC vector extensions) for the scans whose result
+// does not depend on the order in which elements are compared: NaN tests,
+// extremes, positions of extremes.
+//
+// A vec<T> holds 32 bytes; the compiler maps it onto whatever vector
+// registers the target has (two SSE2 registers on the x86-64 baseline).
+// Comparisons yield a mask vector of same-width signed integers (all bits set
+// where true), and `mask ? a : b` selects per lane.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+
+#include "frame/numpy_api.hpp"
+
+// These vectors never cross the module's boundary, so the note that their
+// calling convention depends on the target's vector width does not concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+namespace corvane::simd {
+
+inline constexpr int vec_bytes = 32;
+
+template <class T>
+struct vec_of {
+    typedef T type __attribute__((vector_size(vec_bytes)));
+};
+template <class T>
+using vec = typename vec_of<T>::type;
+
+// Same-width signed integer of T, the lane type of a comparison mask.
+template <class T>
+using lane_int = std::conditional_t<sizeof(T) == 8, int64_t, int32_t>;
+template <class T>
+using mask = vec<lane_int<T>>;
+
+template <class T>
+inline constexpr int lanes = vec_bytes / static_cast<int>(sizeof(T));
+
+template <class T>
+inline vec<T> load(const T *p) {
+    vec<T> v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class T>
+inline vec<T> splat(T x) {
+    vec<T> v;
+    for (int l = 0; l < lanes<T>; l++) {
+        v[l] = x;
+    }
+    return v;
+}
+
+// True when any lane of a mask is set.
+template <class M>
+inline bool any(M m) {
+    using L = std::remove_reference_t<decltype(m[0])>;
+    L r = 0;
+    for (int l = 0; l < static_cast<int>(sizeof(M) / sizeof(L)); l++) {
+        r |= m[l];
+    }
+    return r != 0;
+}
+
+}  // namespace corvane::simd
