@@ -4,14 +4,17 @@
 // nanmax_whole_f64 .. nanmax_axis_i32 (the template instances for double,
 // float, int64_t, int32_t).
 //
-// The per-element rule is: accept an element when it is <= the running
-// minimum (>= the running maximum for nanmax); NaN is never accepted. Equal
-// values are accepted too, so of +0.0 and -0.0 the one met later wins. A float
-// slice in which nothing is accepted gives NaN.
+// The result is what this per-element rule leaves: starting from +inf (-inf
+// for nanmax), accept an element when it is <= the running minimum (>= the
+// running maximum); NaN is never accepted. Equal values are accepted too, so
+// of +0.0 and -0.0 the one met later wins; a float slice in which nothing is
+// accepted gives NaN.
 //
-// The running value starts as NaN, meaning "nothing accepted yet", and the
-// first non-NaN element is always accepted: that is the same as starting
-// from +inf (-inf) with a separate all-NaN flag, in one value.
+// That rule is computed in two passes. The first finds the extreme's value
+// with plain vector minima (maxima), which skip NaNs but may pick either of
+// two equal zeros. Only when that value is 0, or the start value itself, does
+// a second pass look for the last element equal to it: it gives the sign of
+// the zero, and tells +inf found from nothing found (all NaN).
 #pragma once
 
 #include <limits>
@@ -23,100 +26,99 @@ namespace corvane {
 
 namespace detail {
 
-// The NaN-skipping extreme of x[0..n) by value, over vector lanes. Equal
-// values of different sign (the two zeros) may come from either; `none`
-// (+inf for min, -inf for max, or the integer limits) when nothing smaller
-// (larger) was found.
+// Start of the running extreme: nothing is worse.
+template <class T, bool Max>
+inline constexpr T extreme_start =
+    Max ? (is_float<T> ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::lowest())
+        : (is_float<T> ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max());
+
+// x if it is strictly better than m, else m; a NaN x leaves m. Works on
+// single values and on vectors alike.
+template <bool Max, class V>
+inline V better(V x, V m) {
+    if constexpr (Max) {
+        return x > m ? x : m;
+    } else {
+        return x < m ? x : m;
+    }
+}
+
+// The NaN-skipping extreme of x[0..n) by value, over vector lanes;
+// extreme_start when nothing is better.
 template <class T, bool Max>
 T extreme_value_run(const T *x, npy_intp n) {
-    using V = simd::vec<T>;
     constexpr int W = simd::lanes<T>;
-    constexpr T none = Max ? (is_float<T> ? -std::numeric_limits<T>::infinity()
-                                          : std::numeric_limits<T>::lowest())
-                           : (is_float<T> ? std::numeric_limits<T>::infinity()
-                                          : std::numeric_limits<T>::max());
-    // "x better than m" selects x; a NaN x compares false and leaves m.
-    auto pick = [](V v, V m) -> V {
-        if constexpr (Max) {
-            return v > m ? v : m;
-        } else {
-            return v < m ? v : m;
-        }
-    };
     npy_intp i = 0;
-    T r = none;
+    T r = extreme_start<T, Max>;
     if (n >= 4 * W) {
-        V m0 = simd::splat(none), m1 = m0, m2 = m0, m3 = m0;
+        auto m0 = simd::splat(r), m1 = m0, m2 = m0, m3 = m0;
         for (; i + 4 * W <= n; i += 4 * W) {
-            m0 = pick(simd::load(x + i), m0);
-            m1 = pick(simd::load(x + i + W), m1);
-            m2 = pick(simd::load(x + i + 2 * W), m2);
-            m3 = pick(simd::load(x + i + 3 * W), m3);
+            m0 = better<Max>(simd::load(x + i), m0);
+            m1 = better<Max>(simd::load(x + i + W), m1);
+            m2 = better<Max>(simd::load(x + i + 2 * W), m2);
+            m3 = better<Max>(simd::load(x + i + 3 * W), m3);
         }
-        m0 = pick(pick(m1, m0), pick(m3, m2));
+        m0 = better<Max>(better<Max>(m1, m0), better<Max>(m3, m2));
         for (int l = 0; l < W; l++) {
-            r = (Max ? m0[l] > r : m0[l] < r) ? m0[l] : r;
+            r = better<Max>(m0[l], r);
         }
     }
     for (; i < n; i++) {
-        r = (Max ? x[i] > r : x[i] < r) ? x[i] : r;
+        r = better<Max>(x[i], r);
     }
     return r;
 }
 
 }  // namespace detail
 
+// The first pass, shared with nanargmin / nanargmax: the extreme's value (of
+// two equal zeros, either).
 template <class T, bool Max>
-struct extreme_op {
+struct extreme_value_op {
     using in = T;
-    using out = T;
     using acc = T;
-
-    static acc init() {
-        if constexpr (is_float<T>) {
-            return nan_of<T>();
-        } else {
-            return Max ? std::numeric_limits<T>::lowest() : std::numeric_limits<T>::max();
-        }
-    }
-    static void add(acc &s, T x) {
-        if constexpr (is_float<T>) {
-            s = ((Max ? x >= s : x <= s) || s != s) ? x : s;
-        } else {
-            s = (Max ? x > s : x < s) ? x : s;
-        }
-    }
-    // The effect of add() over a contiguous run, from a vectorised scan. For
-    // floats, the run's last element equal to its extreme is what add() would
-    // leave (see the rule above); it differs from the extreme's value only in
-    // the sign of a zero, and the +inf / -inf start value needs a look at
-    // whether anything but NaN was there.
+    static acc init() { return detail::extreme_start<T, Max>; }
+    static void add(acc &s, T x) { s = detail::better<Max>(x, s); }
     static void add_run(acc &s, const T *x, npy_intp n) {
-        const T v = detail::extreme_value_run<T, Max>(x, n);
-        if constexpr (is_float<T>) {
-            T z = v;
-            if (v == (Max ? -1 : 1) * std::numeric_limits<T>::infinity()) {
-                npy_intp j = 0;
-                while (j < n && x[j] != x[j]) {
-                    j++;
-                }
-                if (j == n) {
+        s = detail::better<Max>(detail::extreme_value_run<T, Max>(x, n), s);
+    }
+};
+
+template <class T, bool Max>
+struct extreme_op : extreme_value_op<T, Max> {
+    using out = T;
+    using typename extreme_value_op<T, Max>::acc;
+
+    // The second pass of float slices: the last element equal to `value`,
+    // NaN when there is none.
+    struct last_equal_op {
+        using in = T;
+        using acc = T;
+        T value;
+        static acc init() { return nan_of<T>(); }
+        void add(acc &z, T x) const { z = x == value ? x : z; }
+        void add_run(acc &z, const T *x, npy_intp n) const {
+            for (npy_intp j = n - 1; j >= 0; j--) {
+                if (x[j] == value) {
+                    z = x[j];
                     return;
                 }
-            } else if (v == T(0)) {
-                npy_intp j = n - 1;
-                while (x[j] != T(0)) {
-                    j--;
-                }
-                z = x[j];
             }
-            add(s, z);
-        } else {
-            add(s, v);
         }
+    };
+
+    last_equal_op second(const acc &s, npy_intp) const
+        requires is_float<T>
+    {
+        return {s};
     }
+    static bool skip_second(const acc &s, npy_intp) {
+        return !(s == T(0) || s == detail::extreme_start<T, Max>);
+    }
+    static out finish2(const acc &s, const T &z, npy_intp) { return skip_second(s, 0) ? s : z; }
+    // Integers: the value is all there is.
     static out finish(const acc &s, npy_intp) { return s; }
-    static out empty() { return init(); }
+    static out empty() { return T(0); }
 };
 
 namespace detail {

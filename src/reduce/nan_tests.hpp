@@ -16,65 +16,41 @@
 
 namespace corvane {
 
-namespace detail {
-
-// Elements compared between two looks at whether the answer is known.
-inline constexpr npy_intp nan_scan_block = 256;
-
-// Whether x[0..n) holds an element that is NaN (Want = true) or one that is
-// not (Want = false).
-template <class T, bool Want>
-bool find_nan_state(const T *x, npy_intp n) {
-    using V = simd::vec<T>;
-    constexpr int W = simd::lanes<T>;
-    npy_intp i = 0;
-    for (; i + nan_scan_block <= n; i += nan_scan_block) {
-        simd::mask<T> hit = {};
-        for (npy_intp j = i; j < i + nan_scan_block; j += 2 * W) {
-            const V v0 = simd::load(x + j);
-            const V v1 = simd::load(x + j + W);
-            if constexpr (Want) {
-                hit |= (v0 != v0) | (v1 != v1);
-            } else {
-                hit |= (v0 == v0) | (v1 == v1);
-            }
-        }
-        if (simd::any(hit)) {
-            return true;
-        }
-    }
-    for (; i < n; i++) {
-        if (is_nan(x[i]) == Want) {
-            return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace detail
-
-// anynan: the state is "a NaN was seen"; allnan: "every element so far was
-// NaN". Either way the state is decided once it equals Any's opposite start.
+// anynan: the state is 1 once a NaN was seen; allnan: 1 while every element
+// so far was NaN. Either way the answer is known once the state is Any. The
+// state is an integer as wide as T, so that the lanes of a walk across
+// slices update in vector registers.
 template <class T, bool Any>
 struct nan_test_op {
     using in = T;
     using out = bool;
-    using acc = bool;
+    using acc = simd::lane_int<T>;
     static acc init() { return !Any; }
     static void add(acc &s, T x) {
         if constexpr (Any) {
-            s = s | is_nan(x);
+            s = is_nan(x) ? acc(1) : s;
         } else {
-            s = s & is_nan(x);
+            s = is_nan(x) ? s : acc(0);
         }
     }
     static void add_run(acc &s, const T *x, npy_intp n) {
-        if (s != Any) {
-            s = detail::find_nan_state<T, Any>(x, n) ? Any : !Any;
+        if (s == Any) {
+            return;
+        }
+        // The first NaN (anynan) or the first non-NaN (allnan).
+        auto hit = [](auto v) {
+            if constexpr (Any) {
+                return v != v;
+            } else {
+                return v == v;
+            }
+        };
+        if (simd::find_first(x, n, hit) < n) {
+            s = Any;
         }
     }
     static bool decided(const acc &s) { return s == Any; }
-    static out finish(const acc &s, npy_intp) { return s; }
+    static out finish(const acc &s, npy_intp) { return s != 0; }
     static out empty() { return !Any; }
 };
 

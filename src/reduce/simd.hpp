@@ -19,7 +19,7 @@
 
 namespace corvane::simd {
 
-inline constexpr int vec_bytes = 32;
+inline constexpr int vec_bytes = 16;
 
 template <class T>
 struct vec_of {
@@ -62,6 +62,37 @@ inline bool any(M m) {
         r |= m[l];
     }
     return r != 0;
+}
+
+// Position of the first element of x[0..n) for which `hit` holds, n if
+// none. `hit` takes a vec<T> to its mask and a T to a bool (a generic
+// lambda). Vector blocks are tested a few hundred elements at a time; the
+// masks are counted (a true lane is -1), which compiles to plain vector
+// subtractions on every target, then the block with a hit is searched again
+// element by element.
+template <class T, class Hit>
+npy_intp find_first(const T *x, npy_intp n, Hit hit) {
+    constexpr npy_intp step = 2 * lanes<T>;
+    constexpr npy_intp block = 256;
+    npy_intp i = 0;
+    while (n - i >= step) {
+        const npy_intp start = i;
+        const npy_intp end = n - i < block ? i + (n - i) / step * step : i + block;
+        mask<T> count = {};
+        for (; i < end; i += step) {
+            count -= hit(load(x + i)) + hit(load(x + i + lanes<T>));
+        }
+        if (any(count)) {
+            i = start;
+            break;
+        }
+    }
+    for (; i < n; i++) {
+        if (hit(x[i])) {
+            return i;
+        }
+    }
+    return n;
 }
 
 }  // namespace corvane::simd

@@ -12,60 +12,56 @@
 // 1/(L - ddof), computed once.
 #pragma once
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <type_traits>
 
 #include "reduce/walk.hpp"
 
 namespace corvane {
 
-template <class T, bool Std>
+namespace detail {
+
+// v, or +0.0 where `drop` holds: a bit mask rather than a branch, so that the
+// lanes of a walk across slices update in vector registers.
+template <class R>
+inline R zero_where(bool drop, R v) {
+    using U = std::conditional_t<sizeof(R) == 8, uint64_t, uint32_t>;
+    return std::bit_cast<R>(std::bit_cast<U>(v) & (static_cast<U>(drop) - 1));
+}
+
+}  // namespace detail
+
+// C: the count of non-NaN elements; a narrow count (float32 slices known to
+// be short enough) lets the lanes of a walk across slices vectorise.
+template <class T, bool Std, class C = npy_intp>
 struct nanvar_op {
     using in = T;
     using R = real_of<T>;
     using out = R;
     struct acc {
         R sum;
-        npy_intp n;
+        C n;
     };
 
     npy_intp ddof = 0;
-    // Integer slices along an axis: multiply by r1 = 1/L and r2 = 1/(L - ddof).
+    // Integer slices along an axis: multiply by r1 = 1/L and r2 = 1/(L - ddof)
+    // instead of dividing (never set for float data).
     bool reciprocals = false;
     double r1 = 0.0;
     double r2 = 0.0;
 
-    // The second pass: squared deviations from `mean`.
+    // The second pass: squared deviations from the mean.
     struct second_op {
         using in = T;
-        using out = R;
         using acc = R;
         R mean = R(0);
-        R divisor = R(1);
-        double r2 = 0.0;
-        bool reciprocal = false;
-        bool skip = true;
-
-        acc init() const { return R(0); }
+        static acc init() { return R(0); }
         void add(acc &ssd, T x) const {
             // A NaN adds +0, which leaves the (never negative-zero) sum as it was.
-            const R d = is_nan(x) ? R(0) : static_cast<R>(x) - mean;
+            const R d = detail::zero_where(is_nan(x), static_cast<R>(x) - mean);
             ssd += d * d;
-        }
-        out finish(const acc &ssd, npy_intp) const {
-            if (skip) {
-                return nan_of<R>();
-            }
-            R v;
-            if constexpr (is_float<T>) {
-                v = ssd / divisor;
-            } else {
-                v = reciprocal ? ssd * r2 : ssd / divisor;
-            }
-            if constexpr (Std) {
-                return std::sqrt(v);
-            } else {
-                return v;
-            }
         }
     };
 
@@ -75,18 +71,20 @@ struct nanvar_op {
         s.sum += keep ? static_cast<R>(x) : R(0);
         s.n += keep;
     }
+    bool skip_second(const acc &s, npy_intp) const { return !(ddof < s.n); }
     second_op second(const acc &s, npy_intp) const {
-        second_op o;
-        o.skip = !(ddof < s.n);
-        o.reciprocal = reciprocals;
-        o.r2 = r2;
-        if (reciprocals) {
-            o.mean = static_cast<R>(s.sum * r1);
-        } else {
-            o.mean = s.sum / static_cast<R>(s.n);
-            o.divisor = static_cast<R>(s.n - ddof);
+        return {reciprocals ? static_cast<R>(s.sum * r1) : s.sum / static_cast<R>(s.n)};
+    }
+    out finish2(const acc &s, const R &ssd, npy_intp) const {
+        if (skip_second(s, 0)) {
+            return nan_of<R>();
         }
-        return o;
+        const R v = reciprocals ? static_cast<R>(ssd * r2) : ssd / static_cast<R>(s.n - ddof);
+        if constexpr (Std) {
+            return std::sqrt(v);
+        } else {
+            return v;
+        }
     }
     out empty() const { return nan_of<R>(); }
 };
@@ -100,9 +98,9 @@ PyObject *nanvar_whole_kernel(PyArrayObject *a, int ddof) {
     return reduce_whole(a, op);
 }
 
-template <class T, bool Std>
-PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
-    nanvar_op<T, Std> op;
+template <class T, bool Std, class C>
+PyObject *nanvar_axis_counted(PyArrayObject *a, int axis, int ddof) {
+    nanvar_op<T, Std, C> op;
     op.ddof = ddof;
     if constexpr (!is_float<T>) {
         const npy_intp len = PyArray_DIM(a, axis);
@@ -111,6 +109,16 @@ PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
         op.r2 = 1.0 / static_cast<double>(len - op.ddof);
     }
     return reduce_axis(a, axis, op);
+}
+
+template <class T, bool Std>
+PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
+    if constexpr (std::is_same_v<T, float>) {
+        if (PyArray_DIM(a, axis) <= INT32_MAX) {
+            return nanvar_axis_counted<T, Std, int32_t>(a, axis, ddof);
+        }
+    }
+    return nanvar_axis_counted<T, Std, npy_intp>(a, axis, ddof);
 }
 
 }  // namespace detail

@@ -19,14 +19,17 @@
 //       A contiguous run of n elements, with exactly the effect of calling
 //       add() on each in turn (a vectorised scan, say).
 //   bool decided(const acc &) const;
-//       The result can no longer change: the walk stops reading the slice
+//       The state can no longer change: the walk may stop reading the slice
 //       (or, over the whole array, the array).
 //   second_op second(const acc &, npy_intp n) const;
+//   bool skip_second(const acc &, npy_intp n) const;
+//   out finish2(const acc &, const second_op::acc &, npy_intp n) const;
 //       A second pass over the same elements, e.g. the squared deviations
-//       from the mean the first pass found. second_op is an operation in its
-//       own right (init, add, finish give the result) with a member `skip`:
-//       when set, its finish() ignores the accumulator and the walk need not
-//       read the elements again.
+//       from the mean the first pass found. second_op is a small operation
+//       (init, add, and the optional hooks) holding what the first pass
+//       found; finish2 forms the result from both states. When skip_second
+//       holds, the walk need not read the elements again and finish2 gets
+//       the second op's initial state. finish() is not used then.
 //
 // `add` sees the elements of each slice strictly in index order, so float
 // accumulation is reproducible bit for bit. The walks below only change which
@@ -100,19 +103,50 @@ inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp
     }
 }
 
-// Finishes one slice, running the second pass of a two-pass operation.
+// Puts a walk back at its first slice.
+inline void rewind(slice_iter &it) {
+    for (int d = 0; d <= it.last_outer; d++) {
+        it.slice_start -= it.outer_index[d] * it.outer_stride[d];
+        it.outer_index[d] = 0;
+    }
+    it.slice_done = 0;
+}
+
+// Feeds every slice of a walk, from its start, into one accumulator,
+// stopping early when the operation allows it.
+template <class Op>
+inline void add_walk(const Op &op, typename Op::acc &s, slice_iter &it) {
+    rewind(it);
+    while (it.more()) {
+        add_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
+        if constexpr (has_exit<Op>) {
+            if (op.decided(s)) {
+                return;
+            }
+        }
+        it.next();
+    }
+}
+
+// The result of one slice (or of one run over the whole array, `walk` set),
+// whose first pass has left `s`: runs the second pass of a two-pass op.
 template <class Op>
 inline typename Op::out finish_slice(const Op &op, const typename Op::acc &s, const char *p,
-                                     npy_intp len, npy_intp stride) {
+                                     npy_intp len, npy_intp stride, npy_intp n,
+                                     slice_iter *walk = nullptr) {
     if constexpr (two_pass<Op>) {
-        const auto op2 = op.second(s, len);
+        const auto op2 = op.second(s, n);
         auto t = op2.init();
-        if (!op2.skip) {
-            add_slice(op2, t, p, len, stride);
+        if (!op.skip_second(s, n)) {
+            if (walk != nullptr) {
+                add_walk(op2, t, *walk);
+            } else {
+                add_slice(op2, t, p, len, stride);
+            }
         }
-        return op2.finish(t, len);
+        return op.finish2(s, t, n);
     } else {
-        return op.finish(s, len);
+        return op.finish(s, n);
     }
 }
 
@@ -127,30 +161,8 @@ PyObject *reduce_whole(PyArrayObject *a, const Op &op = Op{}) {
     {
         gil_released nogil;
         typename Op::acc s = op.init();
-        while (it.more()) {
-            add_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
-            if constexpr (has_exit<Op>) {
-                if (op.decided(s)) {
-                    break;
-                }
-            }
-            it.next();
-        }
-        if constexpr (two_pass<Op>) {
-            const auto op2 = op.second(s, n);
-            auto t = op2.init();
-            if (!op2.skip) {
-                // The first walk has brought the iterator back to the start.
-                it.slice_done = 0;
-                while (it.more()) {
-                    add_slice(op2, t, it.slice_start, it.slice_len, it.slice_stride);
-                    it.next();
-                }
-            }
-            result = op2.finish(t, n);
-        } else {
-            result = op.finish(s, n);
-        }
+        add_walk(op, s, it);
+        result = finish_slice(op, s, nullptr, 0, 0, n, &it);
     }
     return py_scalar(result);
 }
@@ -162,7 +174,7 @@ namespace detail {
 // row j of every slice in the block, then row j + 1. Each lane keeps its own
 // accumulator and order; the loop runs along memory and across independent
 // accumulators, so it is bound by bandwidth rather than by add latency.
-inline constexpr npy_intp lane_block = 512;
+inline constexpr npy_intp lane_block = 1024;
 
 // Rows between two looks at whether every lane of a block is decided.
 inline constexpr npy_intp exit_rows = 16;
@@ -176,36 +188,43 @@ inline bool lanes_pay(const slice_iter &it) {
     return (lane < 0 ? -lane : lane) < (step < 0 ? -step : step);
 }
 
-// Adds rows [j0, j1) of a block of m lanes into their accumulators.
-template <class Op>
-inline void add_rows(const Op &op, typename Op::acc *s, npy_intp m, const char *row,
+// Adds rows [j0, j1) of a block of m lanes into their accumulators; lane l
+// is fed by the operation op_at(l).
+template <class Op, class OpAt>
+inline void add_rows(OpAt op_at, typename Op::acc *s, npy_intp m, const char *row,
                      npy_intp lane_stride, npy_intp row_stride, npy_intp j0, npy_intp j1) {
     using T = typename Op::in;
+    // Each state is read whole before it is written back, which keeps the
+    // compiler's vectorised loads of several-field states ahead of its stores.
     row += j0 * row_stride;
     for (npy_intp j = j0; j < j1; j++, row += row_stride) {
         if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
             const T *x = reinterpret_cast<const T *>(row);
             for (npy_intp l = 0; l < m; l++) {
-                op.add(s[l], x[l]);
+                typename Op::acc a = s[l];
+                op_at(l).add(a, x[l]);
+                s[l] = a;
             }
         } else {
             const char *p = row;
             for (npy_intp l = 0; l < m; l++, p += lane_stride) {
-                op.add(s[l], *reinterpret_cast<const T *>(p));
+                typename Op::acc a = s[l];
+                op_at(l).add(a, *reinterpret_cast<const T *>(p));
+                s[l] = a;
             }
         }
     }
 }
 
-template <class Op>
-inline void add_lanes(const Op &op, typename Op::acc *s, npy_intp m, const char *row,
+template <class Op, class OpAt>
+inline void add_lanes(OpAt op_at, typename Op::acc *s, npy_intp m, const char *row,
                       npy_intp lane_stride, npy_intp row_stride, npy_intp len) {
     if constexpr (has_exit<Op>) {
         for (npy_intp j = 0; j < len; j += exit_rows) {
-            add_rows(op, s, m, row, lane_stride, row_stride, j,
-                     len - j < exit_rows ? len : j + exit_rows);
+            add_rows<Op>(op_at, s, m, row, lane_stride, row_stride, j,
+                         len - j < exit_rows ? len : j + exit_rows);
             npy_intp l = 0;
-            while (l < m && op.decided(s[l])) {
+            while (l < m && op_at(l).decided(s[l])) {
                 l++;
             }
             if (l == m) {
@@ -213,7 +232,38 @@ inline void add_lanes(const Op &op, typename Op::acc *s, npy_intp m, const char 
             }
         }
     } else {
-        add_rows(op, s, m, row, lane_stride, row_stride, 0, len);
+        add_rows<Op>(op_at, s, m, row, lane_stride, row_stride, 0, len);
+    }
+}
+
+// The results of a block of m lanes whose first pass has left s[0..m).
+template <class Op>
+inline void finish_lanes(const Op &op, const typename Op::acc *s, npy_intp m, const char *row,
+                         npy_intp lane_stride, npy_intp row_stride, npy_intp len,
+                         typename Op::out *y) {
+    if constexpr (two_pass<Op>) {
+        using Op2 = decltype(op.second(s[0], len));
+        Op2 op2[lane_block];
+        typename Op2::acc t[lane_block];
+        bool any = false;
+        for (npy_intp l = 0; l < m; l++) {
+            op2[l] = op.second(s[l], len);
+            t[l] = op2[l].init();
+            any = any || !op.skip_second(s[l], len);
+        }
+        // Every lane reads its elements again when one needs to; a lane that
+        // skips its second pass ignores what it gathered.
+        if (any) {
+            auto op_at = [&](npy_intp l) -> const Op2 & { return op2[l]; };
+            add_lanes<Op2>(op_at, t, m, row, lane_stride, row_stride, len);
+        }
+        for (npy_intp l = 0; l < m; l++) {
+            y[l] = op.finish2(s[l], op.skip_second(s[l], len) ? op2[l].init() : t[l], len);
+        }
+    } else {
+        for (npy_intp l = 0; l < m; l++) {
+            y[l] = op.finish(s[l], len);
+        }
     }
 }
 
@@ -227,6 +277,7 @@ void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
     // Walk the remaining outer dimensions; each step covers a row of lanes.
     it.last_outer = last - 1;
     it.slice_count /= lanes;
+    auto op_at = [&](npy_intp) -> const Op & { return op; };
     A s[lane_block];
     while (it.more()) {
         for (npy_intp c = 0; c < lanes; c += lane_block) {
@@ -235,32 +286,8 @@ void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
                 s[l] = op.init();
             }
             const char *row = it.slice_start + c * lane_stride;
-            add_lanes(op, s, m, row, lane_stride, it.slice_stride, len);
-            if constexpr (two_pass<Op>) {
-                // Every lane reads its elements again; a lane whose second
-                // pass is skipped ignores what it gathered.
-                using Op2 = decltype(op.second(s[0], len));
-                Op2 op2[lane_block];
-                typename Op2::acc t[lane_block];
-                for (npy_intp l = 0; l < m; l++) {
-                    op2[l] = op.second(s[l], len);
-                    t[l] = op2[l].init();
-                }
-                const char *r = row;
-                for (npy_intp j = 0; j < len; j++, r += it.slice_stride) {
-                    const char *p = r;
-                    for (npy_intp l = 0; l < m; l++, p += lane_stride) {
-                        op2[l].add(t[l], *reinterpret_cast<const typename Op::in *>(p));
-                    }
-                }
-                for (npy_intp l = 0; l < m; l++) {
-                    y[c + l] = op2[l].finish(t[l], len);
-                }
-            } else {
-                for (npy_intp l = 0; l < m; l++) {
-                    y[c + l] = op.finish(s[l], len);
-                }
-            }
+            add_lanes<Op>(op_at, s, m, row, lane_stride, it.slice_stride, len);
+            finish_lanes(op, s, m, row, lane_stride, it.slice_stride, len, y + c);
         }
         y += lanes;
         it.next();
@@ -298,10 +325,11 @@ PyObject *reduce_axis(PyArrayObject *a, int axis, const Op &op = Op{}) {
         } else if (detail::lanes_pay(it)) {
             detail::reduce_lanes(op, it, y);
         } else {
+            const npy_intp len = it.slice_len;
             while (it.more()) {
                 typename Op::acc s = op.init();
-                add_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
-                *y++ = finish_slice(op, s, it.slice_start, it.slice_len, it.slice_stride);
+                add_slice(op, s, it.slice_start, len, it.slice_stride);
+                *y++ = finish_slice(op, s, it.slice_start, len, it.slice_stride, len);
                 it.next();
             }
         }
