@@ -12,6 +12,7 @@
 // are float64; float32 ones are formed in float32.
 #pragma once
 
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -22,8 +23,11 @@ namespace corvane {
 
 namespace detail {
 
-// Moves the value of rank k (0-based, ascending) of buf[0..n) to buf[k], with
-// every value in buf[0..k) <= buf[k].
+// The reference selection: moves the value of rank k (0-based, ascending) of
+// buf[0..n) to buf[k], every value in buf[0..k) being <= buf[k]. A
+// quickselect with a median-of-three pivot and Hoare's partition; its
+// exchanges fix which of two equal zeros ends up where, so a median of zero
+// takes its sign from it.
 template <class T>
 void select_kth(T *buf, npy_intp n, npy_intp k) {
     npy_intp l = 0;
@@ -65,12 +69,98 @@ void select_kth(T *buf, npy_intp n, npy_intp k) {
     }
 }
 
-// The median of buf[0..n), n >= 1; reorders the buffer.
+// Moves the elements of a[l..r) for which `keep` holds to the front, keeping
+// nothing else in order; returns the end of that front part. No branch on
+// the data: every element is exchanged, the write position advances or not.
+template <class T, class Keep>
+inline npy_intp partition_front(T *a, npy_intp l, npy_intp r, Keep keep) {
+    npy_intp w = l;
+    for (npy_intp i = l; i < r; i++) {
+        const T x = a[i];
+        a[i] = a[w];
+        a[w] = x;
+        w += keep(x);
+    }
+    return w;
+}
+
+// The same postcondition as select_kth, reached faster: the partitions test
+// every element without branching on the result, so mispredicted branches
+// do not dominate. Equal values may end up in another order than
+// select_kth leaves them, which matters for nothing but the sign of a zero.
 template <class T>
-real_of<T> median_of(T *buf, npy_intp n) {
+void select_kth_fast(T *a, npy_intp n, npy_intp k) {
+    npy_intp l = 0;
+    npy_intp r = n - 1;
+    while (r - l > 16) {
+        // Median of three of a[l], a[mid], a[r], left in a[r] as the pivot.
+        const npy_intp mid = l + (r - l) / 2;
+        if (a[mid] < a[l]) {
+            std::swap(a[mid], a[l]);
+        }
+        if (a[r] < a[l]) {
+            std::swap(a[r], a[l]);
+        }
+        if (a[mid] < a[r]) {
+            std::swap(a[mid], a[r]);
+        }
+        const T p = a[r];
+        // a[l..w) < p, then the pivot at w, then a[w+1..r] >= p.
+        const npy_intp w = partition_front(a, l, r, [p](T x) { return x < p; });
+        std::swap(a[w], a[r]);
+        if (k < w) {
+            r = w - 1;
+        } else if (k == w) {
+            return;
+        } else {
+            // Gather the values equal to the pivot next to it, so that runs
+            // of equal values cannot stall the search.
+            const npy_intp e = partition_front(a, w + 1, r + 1, [p](T x) { return !(p < x); });
+            if (k < e) {
+                return;
+            }
+            l = e;
+        }
+    }
+    // A short range: insertion sort.
+    for (npy_intp i = l + 1; i <= r; i++) {
+        const T x = a[i];
+        npy_intp j = i;
+        while (j > l && x < a[j - 1]) {
+            a[j] = a[j - 1];
+            j--;
+        }
+        a[j] = x;
+    }
+}
+
+// Copies the elements of one slice into buf, the NaNs left out; returns
+// their number.
+template <class T>
+npy_intp copy_slice(T *buf, const char *p, npy_intp len, npy_intp stride) {
+    npy_intp n = 0;
+    if (stride == static_cast<npy_intp>(sizeof(T))) {
+        const T *x = reinterpret_cast<const T *>(p);
+        for (npy_intp j = 0; j < len; j++) {
+            buf[n] = x[j];
+            n += !is_nan(x[j]);
+        }
+    } else {
+        for (npy_intp j = 0; j < len; j++, p += stride) {
+            const T x = *reinterpret_cast<const T *>(p);
+            buf[n] = x;
+            n += !is_nan(x);
+        }
+    }
+    return n;
+}
+
+// The median of buf[0..n) after a selection of rank k = n / 2 (the middle
+// value, or the mean of the two middle values).
+template <class T>
+real_of<T> middle_of(const T *buf, npy_intp n) {
     using R = real_of<T>;
     const npy_intp k = n / 2;
-    select_kth(buf, n, k);
     if (n % 2 == 1) {
         return static_cast<R>(buf[k]);
     }
@@ -87,28 +177,38 @@ real_of<T> median_of(T *buf, npy_intp n) {
     }
 }
 
-// Copies one slice into the buffer and takes its median. `skip_nan`: the
-// NaNs are left out (nanmedian); otherwise a NaN makes the result NaN.
+// Whether buf[0..n) holds both a +0.0 and a -0.0.
+template <class T>
+bool mixed_zeros(const T *buf, npy_intp n) {
+    bool pos = false;
+    bool neg = false;
+    for (npy_intp i = 0; i < n; i++) {
+        pos = pos || (buf[i] == T(0) && !std::signbit(buf[i]));
+        neg = neg || (buf[i] == T(0) && std::signbit(buf[i]));
+    }
+    return pos && neg;
+}
+
+// The median of one slice, using buf as scratch. `skip_nan`: the NaNs are
+// left out (nanmedian); otherwise a NaN makes the result NaN.
 template <class T, bool SkipNan>
 real_of<T> slice_median(T *buf, const char *p, npy_intp len, npy_intp stride) {
-    npy_intp n = 0;
-    if (stride == static_cast<npy_intp>(sizeof(T))) {
-        const T *x = reinterpret_cast<const T *>(p);
-        for (npy_intp j = 0; j < len; j++) {
-            buf[n] = x[j];
-            n += !is_nan(x[j]);
-        }
-    } else {
-        for (npy_intp j = 0; j < len; j++, p += stride) {
-            const T x = *reinterpret_cast<const T *>(p);
-            buf[n] = x;
-            n += !is_nan(x);
-        }
-    }
+    const npy_intp n = copy_slice(buf, p, len, stride);
     if (n == 0 || (!SkipNan && n < len)) {
         return nan_of<real_of<T>>();
     }
-    return median_of(buf, n);
+    const npy_intp k = n / 2;
+    select_kth_fast(buf, n, k);
+    if constexpr (is_float<T>) {
+        // Only where zeros of both signs meet in the middle can the faster
+        // selection leave another zero there than the reference one: then
+        // take the reference selection on a fresh copy.
+        if (buf[k] == T(0) && mixed_zeros(buf, n)) {
+            copy_slice(buf, p, len, stride);
+            select_kth(buf, n, k);
+        }
+    }
+    return middle_of(buf, n);
 }
 
 template <class T, bool SkipNan>
