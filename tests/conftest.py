@@ -25,9 +25,7 @@ LAYOUTS = ("C", "F", "reversed", "strided", "broadcast", "readonly")
 
 
 def shapes(min_dims: int = 0, max_dims: int = 4, max_side: int = 6) -> st.SearchStrategy:
-    return st.lists(
-        st.integers(0, max_side), min_size=min_dims, max_size=max_dims
-    ).map(tuple)
+    return st.lists(st.integers(0, max_side), min_size=min_dims, max_size=max_dims).map(tuple)
 
 
 @st.composite

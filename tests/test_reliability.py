@@ -119,7 +119,7 @@ def test_threads_agree_with_one_thread(name):
 
     def worker() -> None:
         for _ in range(20):
-            for form, w in zip(forms, want):
+            for form, w in zip(forms, want, strict=True):
                 got = form()
                 if not np.array_equal(np.asarray(got), np.asarray(w), equal_nan=True):
                     failures.append(f"{name}: {got!r} != {w!r}")
@@ -146,7 +146,7 @@ def test_replace_threads_on_distinct_arrays():
         t.start()
     for t in threads:
         t.join()
-    for a, w in zip(arrays, want):
+    for a, w in zip(arrays, want, strict=True):
         np.testing.assert_array_equal(a, w)
 
 
@@ -178,7 +178,7 @@ def test_hostile_arguments_raise_ordinary_exceptions(name, args, kw):
     f = getattr(cr, name)
     keys = ["a", "axis", "window", "min_count", "ddof", "kth", "n", "old", "new"]
     if kw and args:
-        kwargs = dict(zip(keys[: len(args)], args))
+        kwargs = dict(zip(keys[: len(args)], args, strict=True))
         call_args: tuple = ()
     else:
         kwargs, call_args = {}, tuple(args)
@@ -207,7 +207,7 @@ def test_every_layout_gives_the_same_result(data, name):
         if layout == "broadcast":
             continue
         b = with_layout(a, layout)
-        for form, w in zip(call_forms(name, b), want):
+        for form, w in zip(call_forms(name, b), want, strict=True):
             got = form()
             assert type(got) is type(w)
             if name in ("partition", "argpartition"):
