@@ -11,31 +11,32 @@ import numpy as np
 import pandas as pd
 import pytest
 import scipy.stats
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 import corvane.slow as slow
 
 NATIVE = ["float64", "float32", "int64", "int32"]
-LAYOUTS = ["C", "F", "reversed", "strided"]
+LAYOUTS = ["C", "F", "reversed", "strided", "broadcast", "readonly"]
 nan, inf = np.nan, np.inf
-
-settings.register_profile(
-    "slow", max_examples=120, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
-settings.load_profile("slow")
 
 
 def _layout(x: np.ndarray, layout: str) -> np.ndarray:
-    """The same values as ``x`` in another memory layout."""
+    """``x`` in another memory layout (same values except for "broadcast")."""
     if x.ndim == 0 or layout == "C":
         return x
     if layout == "F":
         return np.asfortranarray(x)
     if layout == "reversed":
         return x[::-1].copy()[::-1]
-    return np.repeat(x, 2, axis=-1)[..., ::2]
+    if layout == "strided":
+        return np.repeat(x, 2, axis=-1)[..., ::2]
+    if layout == "broadcast":  # zero stride: every row repeats row 0
+        return np.broadcast_to(x[:1], x.shape) if len(x) else x
+    y = x.copy()
+    y.flags.writeable = False
+    return y
 
 
 @st.composite
@@ -518,7 +519,9 @@ def test_replace_matches_masked_assignment(x: np.ndarray, data: st.DataObject) -
     new = data.draw(st.sampled_from([0, 7, -1.0, nan]))
     want = x.copy()
     error = None
-    if x.dtype.kind == "f":
+    if not x.flags.writeable:
+        error = "assignment destination is read-only"
+    elif x.dtype.kind == "f":
         want[np.isnan(want) if np.isnan(old) else want == x.dtype.type(old)] = new
     elif not np.isnan(old):
         if not float(old).is_integer():
