@@ -149,13 +149,14 @@ def test_reference_errors_pass_through_for_big_endian():
         cr.nansum(big, axis=5)
 
 
-def _run(code: str) -> subprocess.CompletedProcess:
+def _run(code: str, cwd) -> subprocess.CompletedProcess:
+    # Run away from the source tree so that `import corvane` finds the build.
     return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, cwd=cwd
     )
 
 
-def test_fallback_failures_raise_runtime_errors():
+def test_fallback_failures_raise_runtime_errors(tmp_path):
     res = _run(
         """
         import sys, types
@@ -177,7 +178,8 @@ def test_fallback_failures_raise_runtime_errors():
                 print(e)
         fake.nansum = lambda a, axis=None: "recovered"
         print(cr.nansum(a))
-        """
+        """,
+        tmp_path,
     )
     assert res.returncode == 0, res.stderr
     assert res.stdout.splitlines() == [
