@@ -93,8 +93,9 @@ def test_inputs_that_are_not_arrays_are_converted():
     assert_same(cr.nansum([1, 2]), 3)
     assert_same(cr.nansum(a=[1, 2], axis=None), 3)
     assert_same(cr.nansum(((1.0, 2.0), (3.0, 4.0)), 0), np.array([4.0, 6.0]))
-    with pytest.raises(ValueError):
-        cr.nansum([[1, 2], [3]])
+    if np.lib.NumpyVersion(np.__version__) >= "1.24.0":
+        with pytest.raises(ValueError):  # NumPy's own refusal of ragged lists
+            cr.nansum([[1, 2], [3]])
 
 
 def test_subclass_is_read_as_plain_array():
