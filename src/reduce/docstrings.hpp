@@ -56,8 +56,9 @@ inline constexpr const char nanmean[] =
 inline constexpr const char nanstd[] =
     CORVANE_SIGNATURE("nanstd(a, axis=None, ddof=0)")
     "Standard deviation along the specified axis, ignoring NaNs.\n\n"
-    "`float64` intermediate and return values are used for integer inputs.\n"
-    "Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+    "`float64` intermediate and return values are used for integer inputs;\n"
+    "float32 inputs are computed in float32. Computed in two passes (mean,\n"
+    "then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
         CORVANE_DDOF_PARAM
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
@@ -69,8 +70,9 @@ inline constexpr const char nanstd[] =
 inline constexpr const char nanvar[] =
     CORVANE_SIGNATURE("nanvar(a, axis=None, ddof=0)")
     "Variance along the specified axis, ignoring NaNs.\n\n"
-    "`float64` intermediate and return values are used for integer inputs.\n"
-    "Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+    "`float64` intermediate and return values are used for integer inputs;\n"
+    "float32 inputs are computed in float32. Computed in two passes (mean,\n"
+    "then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
         CORVANE_DDOF_PARAM
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
@@ -82,7 +84,9 @@ inline constexpr const char nanvar[] =
 inline constexpr const char nanmin[] =
     CORVANE_SIGNATURE("nanmin(a, axis=None)")
     "Minimum values along specified axis, ignoring NaNs.\n\n"
-    "When all-NaN slices are encountered, NaN is returned for that slice.\n\n"
+    "When all-NaN slices are encountered, NaN is returned for that slice.\n"
+    "Of equal values the one met last is returned (of +0.0 and -0.0, the\n"
+    "later one).\n\n"
         CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or scalar\n"
@@ -95,7 +99,9 @@ inline constexpr const char nanmin[] =
 inline constexpr const char nanmax[] =
     CORVANE_SIGNATURE("nanmax(a, axis=None)")
     "Maximum values along specified axis, ignoring NaNs.\n\n"
-    "When all-NaN slices are encountered, NaN is returned for that slice.\n\n"
+    "When all-NaN slices are encountered, NaN is returned for that slice.\n"
+    "Of equal values the one met last is returned (of +0.0 and -0.0, the\n"
+    "later one).\n\n"
         CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or scalar\n"
@@ -109,12 +115,15 @@ inline constexpr const char nanargmin[] =
     CORVANE_SIGNATURE("nanargmin(a, axis=None)")
     "Indices of the minimum values along an axis, ignoring NaNs.\n\n"
     "The first occurrence of the minimum wins. With axis=None the index is a\n"
-    "position in the flattened (C order) array.\n\n" CORVANE_REDUCE_PARAMS
+    "position in the flattened (C order) array, whatever its layout. Unlike\n"
+    "NumPy's, the result can be trusted for a slice of NaNs and infinities:\n"
+    "it is the position of the first +inf, never that of a NaN.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "index_array : ndarray or int\n"
     "    Positions of the minima (int64).\n\n"
     "Raises\n------\n"
-    "ValueError\n    For an all-NaN slice, or an empty one.\n\n"
+    "ValueError\n    For an all-NaN slice (\"All-NaN slice encountered\"), or an\n"
+    "    empty input or axis.\n\n"
     "Examples\n--------\n"
     ">>> cr.nanargmin([np.nan, 3, 1, 1])\n2\n";
 
@@ -122,12 +131,15 @@ inline constexpr const char nanargmax[] =
     CORVANE_SIGNATURE("nanargmax(a, axis=None)")
     "Indices of the maximum values along an axis, ignoring NaNs.\n\n"
     "The first occurrence of the maximum wins. With axis=None the index is a\n"
-    "position in the flattened (C order) array.\n\n" CORVANE_REDUCE_PARAMS
+    "position in the flattened (C order) array, whatever its layout. Unlike\n"
+    "NumPy's, the result can be trusted for a slice of NaNs and infinities:\n"
+    "it is the position of the first -inf, never that of a NaN.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "index_array : ndarray or int\n"
     "    Positions of the maxima (int64).\n\n"
     "Raises\n------\n"
-    "ValueError\n    For an all-NaN slice, or an empty one.\n\n"
+    "ValueError\n    For an all-NaN slice (\"All-NaN slice encountered\"), or an\n"
+    "    empty input or axis.\n\n"
     "Examples\n--------\n"
     ">>> cr.nanargmax([np.nan, 3, 5, 5])\n2\n";
 
@@ -147,7 +159,9 @@ inline constexpr const char median[] =
     CORVANE_SIGNATURE("median(a, axis=None)")
     "Median of array elements along given axis.\n\n"
     "`float64` return values are used for integer inputs. NaN is returned\n"
-    "for a slice that contains one or more NaNs.\n\n" CORVANE_REDUCE_PARAMS
+    "for a slice that contains one or more NaNs, and for an empty one. The\n"
+    "mean of two middle integers is formed in float64 from their exact sum,\n"
+    "so it cannot overflow; float32 data gives float32 results.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
     "    The median.\n\n"
@@ -157,7 +171,10 @@ inline constexpr const char median[] =
 inline constexpr const char nanmedian[] =
     CORVANE_SIGNATURE("nanmedian(a, axis=None)")
     "Median of array elements along given axis ignoring NaNs.\n\n"
-    "`float64` return values are used for integer inputs.\n\n" CORVANE_REDUCE_PARAMS
+    "`float64` return values are used for integer inputs. NaN is returned\n"
+    "for a slice with no non-NaN element. The mean of two middle integers is\n"
+    "formed in float64 from their exact sum, so it cannot overflow; float32\n"
+    "data gives float32 results.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
     "    The median of the non-NaN elements; NaN for an all-NaN slice.\n\n"
@@ -167,7 +184,9 @@ inline constexpr const char nanmedian[] =
 inline constexpr const char anynan[] =
     CORVANE_SIGNATURE("anynan(a, axis=None)")
     "Test whether any array element along a given axis is NaN.\n\n"
-    "Returns as soon as the answer is known.\n\n" CORVANE_REDUCE_PARAMS
+    "The same as ``np.isnan(a).any(axis)``, but without the temporary array,\n"
+    "and the scan stops as soon as the answer is known. An empty reduction\n"
+    "is False.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : bool or ndarray of bool\n\n"
     "Examples\n--------\n"
@@ -176,7 +195,9 @@ inline constexpr const char anynan[] =
 inline constexpr const char allnan[] =
     CORVANE_SIGNATURE("allnan(a, axis=None)")
     "Test whether all array elements along a given axis are NaN.\n\n"
-    "Returns as soon as the answer is known. An empty input gives True.\n\n"
+    "The same as ``np.isnan(a).all(axis)``, but without the temporary array,\n"
+    "and the scan stops as soon as the answer is known. An empty reduction\n"
+    "is True.\n\n"
         CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : bool or ndarray of bool\n\n"
