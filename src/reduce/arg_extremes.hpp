@@ -7,12 +7,14 @@
 // nanargmin_axis_f64 .. nanargmin_axis_i32, nanargmax_whole_f64 .. nanargmax_axis_i32
 // (the template instances for double, float, int64_t, int32_t).
 //
-// Two passes: the first finds the extreme's value (that of nanmin / nanmax,
-// where only the value matters), the second the first position holding it,
-// stopping there. For floats that value is +inf (-inf) also when nothing but
-// NaN was seen; then no element equals it and the slice is all NaN, an error
-// ("All-NaN slice encountered"). A slice of NaNs and +inf gives the first
-// +inf for nanargmin.
+// The scan moves to an element only when it is strictly better than the
+// running extreme (NaN never is), so equal values leave the first position.
+// It starts from +inf (-inf for nanargmax, the integer limits for integers);
+// a slice in which nothing is better than that start value gets a second
+// pass for the first element equal to it: the first +inf of a slice of NaNs
+// and infinities, the first of a run of equal integer limits. A float slice
+// without such an element holds only NaNs: an error ("All-NaN slice
+// encountered").
 #pragma once
 
 #include <cstdint>
@@ -26,58 +28,77 @@
 
 namespace corvane {
 
-// C: the position counter of the second pass. One as wide as T (a float64
-// one for float64 data; a 32-bit one when the slices are short enough for
-// it) lets the lanes of a walk across slices vectorise.
+// C: the type of the positions. One as wide as T (a float64 one for float64
+// data, whole numbers being exact up to 2^53; a 32-bit one when the slices
+// are short enough for it) lets the lanes of a walk across slices vectorise.
 template <class T, bool Max, class C = npy_intp>
-struct arg_extreme_op : extreme_value_op<T, Max> {
+struct arg_extreme_op {
+    using in = T;
     using out = int64_t;
-    using typename extreme_value_op<T, Max>::acc;
+    // "No position yet"; larger than any position.
+    static constexpr C none =
+        is_float<C> ? std::numeric_limits<C>::infinity() : std::numeric_limits<C>::max();
+    struct acc {
+        T m;  // the running extreme
+        C p;  // its first position
+    };
 
-    // The second pass: the number of elements before the first one equal to
-    // `value` while it is still sought, then -1 - (its position).
+    // The second pass: the first position holding `value`.
     struct first_equal_op {
         using in = T;
         using acc = C;
         T value;
-        static acc init() { return 0; }
-        void add(acc &c, T x) const {
-            // While sought (c >= 0): ~c = -c - 1 on a match, else c + 1.
-            // Written without branches, so that lanes update in vector
-            // registers: with masks for integer counters, with exact 0/1
-            // factors for a float64 counter (whole numbers below 2^53).
-            if constexpr (is_float<C>) {
-                const C seeking = c >= 0 ? C(1) : C(0);
-                const C match = x == value ? C(1) : C(0);
-                c += seeking * (C(1) - match * (C(2) * c + C(2)));
-            } else {
-                const C seeking = -static_cast<C>(c >= 0);
-                const C match = -static_cast<C>(x == value);
-                c = (c ^ (seeking & match)) - (seeking & ~match);
-            }
+        static acc init() { return none; }
+        void add(acc &p, T x, npy_intp j) const {
+            // (j is converted outside the selection, which keeps the
+            // selection free of arithmetic and so vectorisable.)
+            const C at = static_cast<C>(j);
+            p = (x == value) & (at < p) ? at : p;
         }
-        static bool decided(const acc &c) { return c < 0; }
-        void add_run(acc &c, const T *x, npy_intp n) const {
-            if (c < 0) {
+        static bool decided(const acc &p) { return p != none; }
+        void add_run(acc &p, const T *x, npy_intp n, npy_intp j0) const {
+            if (p != none) {
                 return;
             }
             const T v = value;
             const npy_intp j = simd::find_first(x, n, [v](auto e) { return e == v; });
-            c = j < n ? -(c + static_cast<C>(j)) - 1 : c + static_cast<C>(n);
+            if (j < n) {
+                p = static_cast<C>(j0 + j);
+            }
         }
     };
 
     // Set when a finished slice had no non-NaN element.
     bool *all_nan_seen = nullptr;
 
-    first_equal_op second(const acc &s, npy_intp) const { return {s}; }
-    static bool skip_second(const acc &, npy_intp) { return false; }
-    out finish2(const acc &, const C &c, npy_intp) const {
-        if (c >= 0) {
-            *all_nan_seen = true;
-            return -1;
+    static acc init() { return {detail::extreme_start<T, Max>, none}; }
+    static void add(acc &a, T x, npy_intp j) {
+        const C at = static_cast<C>(j);
+        const bool b = Max ? x > a.m : x < a.m;
+        a.m = b ? x : a.m;
+        a.p = b ? at : a.p;
+    }
+    // A contiguous run: its extreme by a vector scan, then the first
+    // position holding it, if it is better than what came before.
+    static void add_run(acc &a, const T *x, npy_intp n, npy_intp j0) {
+        const T v = detail::extreme_value_run<T, Max>(x, n);
+        if (Max ? v > a.m : v < a.m) {
+            a.m = v;
+            a.p = static_cast<C>(j0 + simd::find_first(x, n, [v](auto e) { return e == v; }));
         }
-        return static_cast<out>(-c - 1);
+    }
+
+    first_equal_op second(const acc &a, npy_intp) const { return {a.m}; }
+    static bool skip_second(const acc &a, npy_intp) { return a.p != none; }
+    out finish2(const acc &a, const C &p, npy_intp) const {
+        if (a.p != none) {
+            return static_cast<out>(a.p);
+        }
+        if (p != none) {
+            return static_cast<out>(p);
+        }
+        *all_nan_seen = true;
+        return -1;
     }
     static out empty() { return 0; }
 };
@@ -106,12 +127,13 @@ PyObject *arg_extreme_whole(PyArrayObject *a, int) {
         return nullptr;
     }
     bool all_nan = false;
-    arg_extreme_op<T, Max> op;
+    using Op = arg_extreme_op<T, Max>;
+    Op op;
     op.all_nan_seen = &all_nan;
     int64_t position;
     {
         gil_released nogil;
-        T s = op.init();
+        typename Op::acc s = op.init();
         add_slice(op, s, v.data, v.len, v.stride);
         position = finish_slice(op, s, v.data, v.len, v.stride, v.len);
     }

@@ -69,7 +69,7 @@ struct nanvar_op {
     void add(acc &s, T x) const {
         const bool keep = !is_nan(x);
         s.sum += keep ? static_cast<R>(x) : R(0);
-        s.n += keep;
+        s.n += keep ? C(1) : C(0);
     }
     bool skip_second(const acc &s, npy_intp) const { return !(ddof < s.n); }
     second_op second(const acc &s, npy_intp) const {

@@ -13,11 +13,14 @@
 //       out empty() const;                           // value for empty slices
 //   };
 //
-// (Members may be static.) Optional hooks:
+// (Members may be static.) A positional operation's add takes a third
+// argument, the element's index in its slice: add(acc &, in x, npy_intp j).
+// Optional hooks:
 //
 //   void add_run(acc &, const in *x, npy_intp n) const;
 //       A contiguous run of n elements, with exactly the effect of calling
-//       add() on each in turn (a vectorised scan, say).
+//       add() on each in turn (a vectorised scan, say). A positional
+//       operation's add_run takes a fourth argument, the index of x[0].
 //   bool decided(const acc &) const;
 //       The state can no longer change: the walk may stop reading the slice
 //       (or, over the whole array, the array).
@@ -47,8 +50,15 @@
 namespace corvane {
 
 template <class Op>
+concept positional = requires(const Op &op, typename Op::acc &s, typename Op::in x) {
+    op.add(s, x, npy_intp(0));
+};
+
+template <class Op>
 concept has_run = requires(const Op &op, typename Op::acc &s, const typename Op::in *x) {
     op.add_run(s, x, npy_intp(0));
+} || requires(const Op &op, typename Op::acc &s, const typename Op::in *x) {
+    op.add_run(s, x, npy_intp(0), npy_intp(0));
 };
 
 template <class Op>
@@ -64,18 +74,29 @@ namespace detail {
 // Elements read between two looks at `decided`.
 inline constexpr npy_intp exit_block = 1024;
 
+// Element j of a slice into an accumulator.
+template <class Op>
+inline void add_one(const Op &op, typename Op::acc &s, typename Op::in x, npy_intp j) {
+    if constexpr (positional<Op>) {
+        op.add(s, x, j);
+    } else {
+        op.add(s, x);
+    }
+}
+
+// Elements j0 .. j0 + len - 1 of a slice, the first at p.
 template <class Op>
 inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
-                         npy_intp stride) {
+                         npy_intp stride, npy_intp j0) {
     using T = typename Op::in;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
         const T *x = reinterpret_cast<const T *>(p);
         for (npy_intp j = 0; j < len; j++) {
-            op.add(s, x[j]);
+            add_one(op, s, x[j], j0 + j);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            op.add(s, *reinterpret_cast<const T *>(p));
+            add_one(op, s, *reinterpret_cast<const T *>(p), j0 + j);
         }
     }
 }
@@ -89,17 +110,21 @@ inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp
     using T = typename Op::in;
     if constexpr (has_run<Op>) {
         if (stride == static_cast<npy_intp>(sizeof(T))) {
-            op.add_run(s, reinterpret_cast<const T *>(p), len);
+            if constexpr (positional<Op>) {
+                op.add_run(s, reinterpret_cast<const T *>(p), len, 0);
+            } else {
+                op.add_run(s, reinterpret_cast<const T *>(p), len);
+            }
             return;
         }
     }
     if constexpr (has_exit<Op>) {
         for (npy_intp j = 0; j < len && !op.decided(s); j += detail::exit_block) {
             const npy_intp m = len - j < detail::exit_block ? len - j : detail::exit_block;
-            detail::add_elements(op, s, p + j * stride, m, stride);
+            detail::add_elements(op, s, p + j * stride, m, stride, j);
         }
     } else {
-        detail::add_elements(op, s, p, len, stride);
+        detail::add_elements(op, s, p, len, stride, 0);
     }
 }
 
@@ -194,22 +219,43 @@ template <class Op, class OpAt>
 inline void add_rows(OpAt op_at, typename Op::acc *s, npy_intp m, const char *row,
                      npy_intp lane_stride, npy_intp row_stride, npy_intp j0, npy_intp j1) {
     using T = typename Op::in;
+    using A = typename Op::acc;
     // Each state is read whole before it is written back, which keeps the
-    // compiler's vectorised loads of several-field states ahead of its stores.
+    // compiler's vectorised loads of several-field states ahead of its
+    // stores. Contiguous lanes take four rows per visit of the states (each
+    // lane still sees its rows in order), which cuts the traffic to them.
     row += j0 * row_stride;
-    for (npy_intp j = j0; j < j1; j++, row += row_stride) {
-        if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
-            const T *x = reinterpret_cast<const T *>(row);
+    npy_intp j = j0;
+    if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
+        for (; j + 4 <= j1; j += 4, row += 4 * row_stride) {
+            const T *x0 = reinterpret_cast<const T *>(row);
+            const T *x1 = reinterpret_cast<const T *>(row + row_stride);
+            const T *x2 = reinterpret_cast<const T *>(row + 2 * row_stride);
+            const T *x3 = reinterpret_cast<const T *>(row + 3 * row_stride);
             for (npy_intp l = 0; l < m; l++) {
-                typename Op::acc a = s[l];
-                op_at(l).add(a, x[l]);
+                A a = s[l];
+                const auto &op = op_at(l);
+                add_one(op, a, x0[l], j);
+                add_one(op, a, x1[l], j + 1);
+                add_one(op, a, x2[l], j + 2);
+                add_one(op, a, x3[l], j + 3);
                 s[l] = a;
             }
-        } else {
+        }
+        for (; j < j1; j++, row += row_stride) {
+            const T *x = reinterpret_cast<const T *>(row);
+            for (npy_intp l = 0; l < m; l++) {
+                A a = s[l];
+                add_one(op_at(l), a, x[l], j);
+                s[l] = a;
+            }
+        }
+    } else {
+        for (; j < j1; j++, row += row_stride) {
             const char *p = row;
             for (npy_intp l = 0; l < m; l++, p += lane_stride) {
-                typename Op::acc a = s[l];
-                op_at(l).add(a, *reinterpret_cast<const T *>(p));
+                A a = s[l];
+                add_one(op_at(l), a, *reinterpret_cast<const T *>(p), j);
                 s[l] = a;
             }
         }
