@@ -254,3 +254,30 @@ def test_positions_by_lanes_and_slices(dtype, rows, cols, data):
             continue
         for name in ("nanargmin", "nanargmax"):
             assert_same(getattr(cr, name)(b, axis), getattr(slow, name)(b, axis))
+
+
+@pytest.mark.parametrize("n", [1, 3, 5, 33, 1000])
+def test_positions_of_start_values_by_lanes_and_slices(n):
+    # Slices in which nothing beats the start value take the settling pass.
+    for dtype in FLOAT_DTYPES:
+        b = np.full((n, 4), nan, dtype)
+        b[n // 2, 0] = inf
+        b[n - 1, 0] = inf
+        b[:, 1] = -inf
+        b[n - 1, 2] = 1.0
+        b[0, 3] = 0.0
+        for a, axis in ((b, 0), (np.ascontiguousarray(b.T), 1)):
+            assert_same(cr.nanargmin(a, axis), np.array([n // 2, 0, n - 1, 0], np.int64))
+            assert_same(cr.nanargmax(-a, axis), np.array([n // 2, 0, n - 1, 0], np.int64))
+        b[:, 3] = nan
+        with pytest.raises(ValueError, match="^All-NaN slice encountered$"):
+            cr.nanargmin(b, 0)
+    for dtype in ("int64", "int32"):
+        top, bottom = np.iinfo(dtype).max, np.iinfo(dtype).min
+        c = np.full((n, 3), top, dtype)
+        c[n - 1, 1] = 5
+        c[:, 2] = bottom
+        assert_same(cr.nanargmin(c, 0), np.array([0, n - 1, 0], np.int64))
+        assert_same(cr.nanargmin(np.ascontiguousarray(c.T), 1), np.array([0, n - 1, 0], np.int64))
+        assert_same(cr.nanargmax(c, 0), np.array([0, 0, 0], np.int64))
+        assert_same(cr.nanargmax(np.full((n, 2), bottom, dtype), 0), np.zeros(2, np.int64))
