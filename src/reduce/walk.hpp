@@ -18,9 +18,10 @@
 // Optional hooks:
 //
 //   void add_run(acc &, const in *x, npy_intp n) const;
-//       A contiguous run of n elements, with exactly the effect of calling
-//       add() on each in turn (a vectorised scan, say). A positional
-//       operation's add_run takes a fourth argument, the index of x[0].
+//       A contiguous run of n elements, with the effect of calling add() on
+//       each in turn, as far as the operation's result can tell (a
+//       vectorised scan, say). A positional operation's add_run takes a
+//       fourth argument, the index of x[0].
 //   bool decided(const acc &) const;
 //       The state can no longer change: the walk may stop reading the slice
 //       (or, over the whole array, the array).
@@ -199,7 +200,7 @@ namespace detail {
 // row j of every slice in the block, then row j + 1. Each lane keeps its own
 // accumulator and order; the loop runs along memory and across independent
 // accumulators, so it is bound by bandwidth rather than by add latency.
-inline constexpr npy_intp lane_block = 1024;
+inline constexpr npy_intp lane_block = 512;
 
 // Rows between two looks at whether every lane of a block is decided.
 inline constexpr npy_intp exit_rows = 16;
