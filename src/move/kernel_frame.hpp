@@ -16,7 +16,9 @@
 // through their own strides: no copy of the input is made.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
@@ -52,9 +54,20 @@ struct move_slice {
     npy_intp out_step;
     npy_intp n;
 
-    T x(npy_intp j) const { return *reinterpret_cast<const T *>(in + j * in_step); }
+    // NumPy arrays need not be aligned (a view at a byte offset, a field of
+    // a record): the input is read through memcpy, which compiles to a plain
+    // load. The output is a fresh array, always aligned.
+    T x(npy_intp j) const {
+        T v;
+        std::memcpy(&v, in + j * in_step, sizeof(T));
+        return v;
+    }
     O &y(npy_intp j) const { return *reinterpret_cast<O *>(out + j * out_step); }
-    bool contiguous_in() const { return in_step == static_cast<npy_intp>(sizeof(T)); }
+    // The input as a T array: contiguous and aligned.
+    bool contiguous_in() const {
+        return in_step == static_cast<npy_intp>(sizeof(T)) &&
+               reinterpret_cast<uintptr_t>(in) % alignof(T) == 0;
+    }
 };
 
 // A malloc block owned by one kernel call, freed on every path.

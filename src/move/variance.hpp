@@ -162,6 +162,18 @@ template <class T, bool Std>
 struct move_var_op {
     using in = T;
     static void slice(const move_slice<T> &s, const move_params &p, void *) {
+        if (p.window == 1) {
+            // One value per window: no spread, whatever the rounding of a
+            // running update would leave behind. 0 / (1 - ddof), as the
+            // first position of every slice gives.
+            using R = real_of<T>;
+            const move_out<T> zero =
+                running_var<T, Std>::finish(R(0) / static_cast<R>(1 - npy_intp{p.ddof}));
+            for (npy_intp i = 0; i < s.n; i++) {
+                s.y(i) = is_finite_value(s.x(i)) ? zero : nan_of<move_out<T>>();
+            }
+            return;
+        }
         run_phases<running_var<T, Std>>(s, p);
     }
 };
