@@ -5,8 +5,10 @@
 //   struct op {
 //       using in = T;                    // element type read
 //       static void slice(const move_slice<T> &s, const move_params &p, void *scratch);
-//       // optional: a scratch block shared by all slices of one call
+//       // optional: a scratch block shared by all slices of one call, and
+//       // its set-up, once per call
 //       static npy_intp scratch_bytes(const move_params &p);
+//       static void prepare(const move_params &p, void *scratch);
 //       static constexpr const char *name = "move_...";      // for MemoryError
 //   };
 //
@@ -16,9 +18,14 @@
 // through their own strides: no copy of the input is made.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
@@ -77,8 +84,12 @@ class scratch_block {
     scratch_block(const scratch_block &) = delete;
     scratch_block &operator=(const scratch_block &) = delete;
     ~scratch_block() { std::free(ptr_); }
+    // Nothing to allocate is no failure.
     bool allocate(npy_intp bytes) {
-        ptr_ = bytes > 0 ? std::malloc(static_cast<size_t>(bytes)) : nullptr;
+        if (bytes <= 0) {
+            return true;
+        }
+        ptr_ = std::malloc(static_cast<size_t>(bytes));
         return ptr_ != nullptr;
     }
     void *get() const { return ptr_; }
@@ -109,6 +120,9 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
     pair_iter_init(it, a, out.array(), axis);
     {
         gil_released nogil;
+        if constexpr (requires { Op::prepare(p, scratch.get()); }) {
+            Op::prepare(p, scratch.get());
+        }
         while (it.more()) {
             const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
             Op::slice(s, p, scratch.get());
@@ -121,7 +135,7 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
 // The phases of a running statistic over one slice.
 //
 //   struct state {
-//       explicit state(const move_params &);
+//       state(const move_params &, void *scratch);
 //       void add(T x);                        // fill phase: x enters
 //       O fill_value(npy_intp i, npy_intp m); // output at fill position i
 //       void start_steady();                  // the window is full
@@ -133,12 +147,12 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
 // says; from there on the state applies the min_count rule to its own count
 // of non-NaN values.
 template <class State, class T>
-inline void run_phases(const move_slice<T> &s, const move_params &p) {
+inline void run_phases(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
     const npy_intp w = p.window;
     const npy_intp m = p.min_count;
     const npy_intp n = s.n;
-    State st(p);
+    State st(p, scratch);
     npy_intp i = 0;
     for (; i < m - 1; i++) {
         st.add(s.x(i));
@@ -153,6 +167,74 @@ inline void run_phases(const move_slice<T> &s, const move_params &p) {
         st.swap(s.x(i), s.x(i - w));
         s.y(i) = st.steady_value(m);
     }
+}
+
+// c ? a : b without a branch, for choices that follow the data rather than
+// a pattern (NaN or not, better or not), where a mispredicted branch costs
+// more than computing both sides.
+inline npy_intp select(bool c, npy_intp a, npy_intp b) {
+    const npy_intp mask = -static_cast<npy_intp>(c);
+    return (a & mask) | (b & ~mask);
+}
+inline double select(bool c, double a, double b) {
+    const uint64_t mask = -static_cast<uint64_t>(c);
+    return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) |
+                                 (std::bit_cast<uint64_t>(b) & ~mask));
+}
+inline float select(bool c, float a, float b) {
+    const uint32_t mask = -static_cast<uint32_t>(c);
+    return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
+                                (std::bit_cast<uint32_t>(b) & ~mask));
+}
+
+// 1 / k for k = 0 .. window (1 / 0 is +inf), formed in float64 and rounded
+// to R: the reciprocals of the counts a window can hold, computed once per
+// call so that a step whose count changed needs only a load.
+template <class R>
+inline void fill_reciprocals(R *table, npy_intp window, npy_intp shift) {
+    for (npy_intp k = 0; k <= window; k++) {
+        table[k] = static_cast<R>(1.0 / static_cast<double>(k - shift));
+    }
+}
+
+// The entering value a and the leaving value b of a steady step, classified
+// together and without a branch (whether a value is NaN is data, not
+// pattern): their finite parts (the value, or +0 for NaN and infinities) and
+// two bit sets, bit 0 for a and bit 1 for b.
+template <class T>
+struct step_pair {
+    T a_finite;
+    T b_finite;
+    int non_nan;   // set for a value that is not NaN
+    int infinite;  // set for +inf or -inf
+};
+
+template <class T>
+inline step_pair<T> classify(T a, T b) {
+#if defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+        const __m128d v = _mm_set_pd(b, a);
+        const __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(v, v), _mm_setzero_pd());
+        const __m128d ordered = _mm_cmpord_pd(v, v);
+        const __m128d kept = _mm_and_pd(finite, v);
+        return {_mm_cvtsd_f64(kept), _mm_cvtsd_f64(_mm_unpackhi_pd(kept, kept)),
+                _mm_movemask_pd(ordered), _mm_movemask_pd(_mm_andnot_pd(finite, ordered))};
+    } else {
+        const __m128 v = _mm_set_ps(0.0f, 0.0f, b, a);
+        const __m128 finite = _mm_cmpeq_ps(_mm_sub_ps(v, v), _mm_setzero_ps());
+        const __m128 ordered = _mm_cmpord_ps(v, v);
+        const __m128 kept = _mm_and_ps(finite, v);
+        return {_mm_cvtss_f32(kept), _mm_cvtss_f32(_mm_shuffle_ps(kept, kept, 1)),
+                _mm_movemask_ps(ordered) & 3, _mm_movemask_ps(_mm_andnot_ps(finite, ordered)) & 3};
+    }
+#else
+    const bool fa = a - a == T(0);
+    const bool fb = b - b == T(0);
+    const int na = a == a;
+    const int nb = b == b;
+    return {select(fa, a, T(0)), select(fb, b, T(0)), na | (nb << 1),
+            (na & !fa) | ((nb & !fb) << 1)};
+#endif
 }
 
 // The class of a float value as the running states see it. A value is finite

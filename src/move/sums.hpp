@@ -11,6 +11,7 @@
 // the running sum is updated exactly as a plain running sum would be.
 #pragma once
 
+#include <cmath>
 #include <limits>
 
 #include "move/kernel_frame.hpp"
@@ -22,48 +23,51 @@ struct running_sum {
     using O = move_out<T>;
     using R = real_of<T>;  // running sum: the input's float type, or float64
 
-    R s = 0;
-    npy_intp count = 0;  // non-NaN values in the window (float inputs)
-    npy_intp pos_inf = 0;
-    npy_intp neg_inf = 0;
-    R recip = 0;  // mean, steady phase: 1 / count
+    R s = 0;               // sum of the finite values in the window
+    npy_intp count = 0;    // non-NaN values in the window (float inputs)
+    npy_intp pos_inf = 0;  // +inf in the window
+    npy_intp neg_inf = 0;  // -inf in the window
+    R recip = 0;           // mean, steady phase: 1 / count
+    const R *recips;       // mean, float kernels: 1 / k for k = 0 .. window
     npy_intp window;
 
-    explicit running_sum(const move_params &p) : window(p.window) {}
+    running_sum(const move_params &p, void *scratch)
+        : recips(static_cast<const R *>(scratch)), window(p.window) {}
+
+    // Counts an infinity x in (sign +1) or out (sign -1) of the window.
+    void tally_inf(T x, npy_intp sign) {
+        constexpr T inf = std::numeric_limits<T>::infinity();
+        pos_inf += sign & -static_cast<npy_intp>(x == inf);
+        neg_inf += sign & -static_cast<npy_intp>(x == -inf);
+    }
+
+    static bool is_inf(T x) {
+        return std::fabs(x) == std::numeric_limits<T>::infinity();
+    }
 
     void add(T x) {
         if constexpr (is_float<T>) {
-            if (is_finite_value(x)) {
-                s += x;
-                count++;
-            } else {
-                count_special(x, 1);
+            s += x - x == T(0) ? x : T(0);
+            count += x == x;
+            if (is_inf(x)) [[unlikely]] {
+                tally_inf(x, 1);
             }
         } else {
             s += static_cast<double>(x);
         }
     }
 
-    // +1 when x enters, -1 when it leaves; NaN changes nothing.
-    void count_special(T x, npy_intp sign) {
-        if (x == std::numeric_limits<T>::infinity()) {
-            pos_inf += sign;
-            count += sign;
-        } else if (x == -std::numeric_limits<T>::infinity()) {
-            neg_inf += sign;
-            count += sign;
-        }
-    }
-
-    // Adds the window's infinities to a value formed from the finite ones.
+    // A value formed from the finite values, with the window's infinities
+    // added as IEEE arithmetic would add them.
     O with_infinities(O v) const {
         if constexpr (is_float<T>) {
-            if ((pos_inf | neg_inf) != 0) {
+            if ((pos_inf | neg_inf) != 0) [[unlikely]] {
+                constexpr O inf = std::numeric_limits<O>::infinity();
                 if (pos_inf != 0) {
-                    v += std::numeric_limits<O>::infinity();
+                    v += inf;
                 }
                 if (neg_inf != 0) {
-                    v -= std::numeric_limits<O>::infinity();
+                    v -= inf;
                 }
             }
         }
@@ -83,8 +87,7 @@ struct running_sum {
 
     void set_recip() {
         if constexpr (is_float<T>) {
-            // float32: the reciprocal is formed in float64, then rounded.
-            recip = static_cast<R>(1.0 / static_cast<double>(count));
+            recip = recips[count];
         } else {
             recip = 1.0 / static_cast<double>(window);
         }
@@ -98,34 +101,16 @@ struct running_sum {
 
     void swap(T a, T b) {
         if constexpr (is_float<T>) {
-            const T d = a - b;
-            if (d - d == T(0)) {  // both finite
-                s += d;
-                return;
-            }
-            const npy_intp before = count;
-            const bool fa = is_finite_value(a);
-            const bool fb = is_finite_value(b);
-            if (fa && fb) {
-                s += d;  // the difference overflowed; as a plain running sum does
-                return;
-            }
-            if (fa) {
-                s += a;
-                count++;
-            } else {
-                count_special(a, 1);
-            }
-            if (fb) {
-                s -= b;
-                count--;
-            } else {
-                count_special(b, -1);
-            }
-            if constexpr (Mean) {
-                if (count != before) {
-                    set_recip();
-                }
+            // No branch on NaN, as NaNs come with the data: both finite gives
+            // s += (a - b); one of them s += a or s += -b (which is s -= b);
+            // neither s += +0, which leaves s unchanged (s starts at +0 and
+            // so is never -0).
+            const step_pair<T> c = classify(a, b);
+            s += c.a_finite - c.b_finite;
+            count += (c.non_nan & 1) - (c.non_nan >> 1);
+            if (c.infinite != 0) [[unlikely]] {
+                tally_inf(a, 1);
+                tally_inf(b, -1);
             }
         } else {
             s += int_difference(a, b);
@@ -146,12 +131,17 @@ struct running_sum {
         }
     }
 
-    O steady_value(npy_intp m) const {
+    O steady_value(npy_intp m) {
         if constexpr (is_float<T>) {
-            if (count < m) {
-                return nan_of<O>();
+            if constexpr (Mean) {
+                // Looked up at every step: cheaper than a branch on whether
+                // the count changed.
+                set_recip();
             }
-            return with_infinities(Mean ? s * recip : s);
+            // + NaN where too few values count, + 0 (no change: the value is
+            // never -0) elsewhere.
+            static constexpr O pad[2] = {O(0), nan_of<O>()};
+            return with_infinities(Mean ? s * recip : s) + pad[count < m];
         } else {
             return Mean ? s * recip : s;
         }
@@ -161,7 +151,19 @@ struct running_sum {
 template <class T, bool Mean>
 struct move_sum_op {
     using in = T;
-    static void slice(const move_slice<T> &s, const move_params &p, void *) {
+    using R = real_of<T>;
+    static constexpr const char *name = Mean ? "move_mean" : "move_sum";
+
+    // The mean's table of reciprocals (float inputs).
+    static npy_intp scratch_bytes(const move_params &p) {
+        return Mean && is_float<T> ? (p.window + 1) * static_cast<npy_intp>(sizeof(R)) : 0;
+    }
+    static void prepare(const move_params &p, void *scratch) {
+        if (scratch != nullptr) {
+            fill_reciprocals(static_cast<R *>(scratch), p.window, 0);
+        }
+    }
+    static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
             // Every window is one value: the output is the value itself (NaN
             // included), without the rounding of a running update.
@@ -170,7 +172,7 @@ struct move_sum_op {
             }
             return;
         }
-        run_phases<running_sum<T, Mean>>(s, p);
+        run_phases<running_sum<T, Mean>>(s, p, scratch);
     }
 };
 

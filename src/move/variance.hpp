@@ -30,10 +30,15 @@ struct running_var {
     npy_intp inf = 0;    // infinities in the window (float inputs)
     R recip = 0;         // 1 / count
     R recip_dof = 0;     // 1 / (count - ddof)
+    const R *recips;     // float kernels: 1 / k for k = 0 .. window
+    const R *recips_dof; // float kernels: 1 / (k - ddof) for k = 0 .. window
     npy_intp window;
     npy_intp ddof;
 
-    explicit running_var(const move_params &p) : window(p.window), ddof(p.ddof) {}
+    running_var(const move_params &p, void *scratch)
+        : recips(static_cast<const R *>(scratch)),
+          recips_dof(recips == nullptr ? nullptr : recips + p.window + 1), window(p.window),
+          ddof(p.ddof) {}
 
     static O finish(R v) {
         if constexpr (Std) {
@@ -76,10 +81,11 @@ struct running_var {
         return finish(ssq / static_cast<R>(count - ddof));
     }
 
+    // From the tables: float64 quotients, rounded to float32 in the float32
+    // kernels, without a division's latency where the count changes.
     void set_recips() {
-        // Float64 quotients, rounded to float32 in the float32 kernels.
-        recip = static_cast<R>(1.0 / static_cast<double>(count));
-        recip_dof = static_cast<R>(1.0 / static_cast<double>(count - ddof));
+        recip = recips[count];
+        recip_dof = recips_dof[count];
     }
 
     void start_steady() {
@@ -102,7 +108,7 @@ struct running_var {
 
     void swap(T a, T b) {
         if constexpr (is_float<T>) {
-            if (is_finite_value(a - b)) {  // both finite
+            if (is_finite_value(a - b)) [[likely]] {  // both finite
                 replace(a, b);
                 return;
             }
@@ -161,7 +167,21 @@ struct running_var {
 template <class T, bool Std>
 struct move_var_op {
     using in = T;
-    static void slice(const move_slice<T> &s, const move_params &p, void *) {
+    using R = real_of<T>;
+    static constexpr const char *name = Std ? "move_std" : "move_var";
+
+    // Tables of 1 / k and 1 / (k - ddof) for every count k (float inputs).
+    static npy_intp scratch_bytes(const move_params &p) {
+        return is_float<T> ? 2 * (p.window + 1) * static_cast<npy_intp>(sizeof(R)) : 0;
+    }
+    static void prepare(const move_params &p, void *scratch) {
+        if (scratch != nullptr) {
+            R *table = static_cast<R *>(scratch);
+            fill_reciprocals(table, p.window, 0);
+            fill_reciprocals(table + p.window + 1, p.window, p.ddof);
+        }
+    }
+    static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
             // One value per window: no spread, whatever the rounding of a
             // running update would leave behind. 0 / (1 - ddof), as the
@@ -174,7 +194,7 @@ struct move_var_op {
             }
             return;
         }
-        run_phases<running_var<T, Std>>(s, p);
+        run_phases<running_var<T, Std>>(s, p, scratch);
     }
 };
 
