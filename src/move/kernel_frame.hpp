@@ -5,6 +5,8 @@
 //   struct op {
 //       using in = T;                    // element type read
 //       static void slice(const move_slice<T> &s, const move_params &p, void *scratch);
+//       // optional: a block of slices side by side (see move_lanes)
+//       static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch);
 //       // optional: a scratch block shared by all slices of one call, and
 //       // its set-up, once per call
 //       static npy_intp scratch_bytes(const move_params &p);
@@ -77,6 +79,72 @@ struct move_slice {
     }
 };
 
+// Slices side by side: lane l (0 <= l < count) is the slice starting at
+// in + l * in_lane and out + l * out_lane. Walking the lanes of one position
+// after another reads along memory when the slices are far apart but their
+// neighbours are close (a moving window along a non-innermost axis).
+template <class T>
+struct move_lanes {
+    using O = move_out<T>;
+    const char *in;
+    npy_intp in_step;
+    npy_intp in_lane;
+    char *out;
+    npy_intp out_step;
+    npy_intp out_lane;
+    npy_intp n;
+    npy_intp count;
+
+    T x(npy_intp l, npy_intp j) const {
+        T v;
+        std::memcpy(&v, in + l * in_lane + j * in_step, sizeof(T));
+        return v;
+    }
+    O &y(npy_intp l, npy_intp j) const {
+        return *reinterpret_cast<O *>(out + l * out_lane + j * out_step);
+    }
+    move_slice<T> lane(npy_intp l) const {
+        return {in + l * in_lane, in_step, out + l * out_lane, out_step, n};
+    }
+};
+
+// Lanes taken at once: their states stay in the first-level cache.
+inline constexpr npy_intp lane_block = 256;
+
+// Lanes pay when the slices' neighbours along the last outer dimension are
+// closer in memory than consecutive elements of a slice.
+inline bool lanes_pay(const pair_iter &it) {
+    if (it.outer_last < 0 || it.outer_extent[it.outer_last] < 2) {
+        return false;
+    }
+    const npy_intp lane = it.in_outer_stride[it.outer_last];
+    const npy_intp step = it.in_step;
+    return (lane < 0 ? -lane : lane) < (step < 0 ? -step : step);
+}
+
+// Runs Op::lanes over blocks of lanes along the last outer dimension, the
+// other outer dimensions walked as usual.
+template <class Op>
+void run_lanes(pair_iter &it, const move_params &p, void *scratch) {
+    using T = typename Op::in;
+    const int last = it.outer_last;
+    const npy_intp lanes = it.outer_extent[last];
+    const npy_intp in_lane = it.in_outer_stride[last];
+    const npy_intp out_lane = it.out_outer_stride[last];
+    it.outer_last = last - 1;
+    it.slice_count /= lanes;
+    while (it.more()) {
+        for (npy_intp c = 0; c < lanes; c += lane_block) {
+            const npy_intp count = lanes - c < lane_block ? lanes - c : lane_block;
+            const move_lanes<T> s{it.in_ptr + c * in_lane, it.in_step, in_lane,
+                                  it.out_ptr + c * out_lane, it.out_step, out_lane,
+                                  it.axis_length, count};
+            Op::lanes(s, p, scratch);
+        }
+        it.next();
+    }
+}
+
 // A malloc block owned by one kernel call, freed on every path.
 class scratch_block {
   public:
@@ -123,7 +191,14 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
         if constexpr (requires { Op::prepare(p, scratch.get()); }) {
             Op::prepare(p, scratch.get());
         }
-        while (it.more()) {
+        bool done = false;
+        if constexpr (requires { Op::lanes; }) {
+            if (lanes_pay(it)) {
+                run_lanes<Op>(it, p, scratch.get());
+                done = true;
+            }
+        }
+        while (!done && it.more()) {
             const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
             Op::slice(s, p, scratch.get());
             it.next();
@@ -135,7 +210,7 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
 // The phases of a running statistic over one slice.
 //
 //   struct state {
-//       state(const move_params &, void *scratch);
+//       void init(const move_params &, void *scratch);
 //       void add(T x);                        // fill phase: x enters
 //       O fill_value(npy_intp i, npy_intp m); // output at fill position i
 //       void start_steady();                  // the window is full
@@ -152,7 +227,8 @@ inline void run_phases(const move_slice<T> &s, const move_params &p, void *scrat
     const npy_intp w = p.window;
     const npy_intp m = p.min_count;
     const npy_intp n = s.n;
-    State st(p, scratch);
+    State st;
+    st.init(p, scratch);
     npy_intp i = 0;
     for (; i < m - 1; i++) {
         st.add(s.x(i));
@@ -166,6 +242,43 @@ inline void run_phases(const move_slice<T> &s, const move_params &p, void *scrat
     for (; i < n; i++) {
         st.swap(s.x(i), s.x(i - w));
         s.y(i) = st.steady_value(m);
+    }
+}
+
+// The same phases over a block of lanes, one position of every lane after
+// another.
+template <class State, class T>
+inline void run_phases(const move_lanes<T> &s, const move_params &p, void *scratch) {
+    using O = move_out<T>;
+    const npy_intp w = p.window;
+    const npy_intp m = p.min_count;
+    const npy_intp n = s.n;
+    const npy_intp lanes = s.count;
+    State st[lane_block];
+    for (npy_intp l = 0; l < lanes; l++) {
+        st[l].init(p, scratch);
+    }
+    npy_intp i = 0;
+    for (; i < m - 1; i++) {
+        for (npy_intp l = 0; l < lanes; l++) {
+            st[l].add(s.x(l, i));
+            s.y(l, i) = nan_of<O>();
+        }
+    }
+    for (; i < w; i++) {
+        for (npy_intp l = 0; l < lanes; l++) {
+            st[l].add(s.x(l, i));
+            s.y(l, i) = st[l].fill_value(i, m);
+        }
+    }
+    for (npy_intp l = 0; l < lanes; l++) {
+        st[l].start_steady();
+    }
+    for (; i < n; i++) {
+        for (npy_intp l = 0; l < lanes; l++) {
+            st[l].swap(s.x(l, i), s.x(l, i - w));
+            s.y(l, i) = st[l].steady_value(m);
+        }
     }
 }
 

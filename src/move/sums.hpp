@@ -27,12 +27,14 @@ struct running_sum {
     npy_intp count = 0;    // non-NaN values in the window (float inputs)
     npy_intp pos_inf = 0;  // +inf in the window
     npy_intp neg_inf = 0;  // -inf in the window
-    R recip = 0;           // mean, steady phase: 1 / count
-    const R *recips;       // mean, float kernels: 1 / k for k = 0 .. window
-    npy_intp window;
+    R recip = 0;                 // mean, steady phase: 1 / count
+    const R *recips = nullptr;   // mean, float kernels: 1 / k for k = 0 .. window
+    npy_intp window = 0;
 
-    running_sum(const move_params &p, void *scratch)
-        : recips(static_cast<const R *>(scratch)), window(p.window) {}
+    void init(const move_params &p, void *scratch) {
+        recips = static_cast<const R *>(scratch);
+        window = p.window;
+    }
 
     // Counts an infinity x in (sign +1) or out (sign -1) of the window.
     void tally_inf(T x, npy_intp sign) {
@@ -163,16 +165,30 @@ struct move_sum_op {
             fill_reciprocals(static_cast<R *>(scratch), p.window, 0);
         }
     }
+    // Every window is one value: the output is the value itself (NaN
+    // included), without the rounding of a running update.
+    static void copy(const move_slice<T> &s) {
+        for (npy_intp i = 0; i < s.n; i++) {
+            s.y(i) = static_cast<move_out<T>>(s.x(i));
+        }
+    }
+
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
-            // Every window is one value: the output is the value itself (NaN
-            // included), without the rounding of a running update.
-            for (npy_intp i = 0; i < s.n; i++) {
-                s.y(i) = static_cast<move_out<T>>(s.x(i));
-            }
-            return;
+            copy(s);
+        } else {
+            run_phases<running_sum<T, Mean>>(s, p, scratch);
         }
-        run_phases<running_sum<T, Mean>>(s, p, scratch);
+    }
+
+    static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        if (p.window == 1) {
+            for (npy_intp l = 0; l < s.count; l++) {
+                copy(s.lane(l));
+            }
+        } else {
+            run_phases<running_sum<T, Mean>>(s, p, scratch);
+        }
     }
 };
 

@@ -28,17 +28,19 @@ struct running_var {
     R ssq = 0;           // sum of squared deviations from the mean
     npy_intp count = 0;  // finite values in the state (the position, for integers)
     npy_intp inf = 0;    // infinities in the window (float inputs)
-    R recip = 0;         // 1 / count
-    R recip_dof = 0;     // 1 / (count - ddof)
-    const R *recips;     // float kernels: 1 / k for k = 0 .. window
-    const R *recips_dof; // float kernels: 1 / (k - ddof) for k = 0 .. window
-    npy_intp window;
-    npy_intp ddof;
+    R recip = 0;                    // 1 / count
+    R recip_dof = 0;                // 1 / (count - ddof)
+    const R *recips = nullptr;      // float kernels: 1 / k for k = 0 .. window
+    const R *recips_dof = nullptr;  // float kernels: 1 / (k - ddof) likewise
+    npy_intp window = 0;
+    npy_intp ddof = 0;
 
-    running_var(const move_params &p, void *scratch)
-        : recips(static_cast<const R *>(scratch)),
-          recips_dof(recips == nullptr ? nullptr : recips + p.window + 1), window(p.window),
-          ddof(p.ddof) {}
+    void init(const move_params &p, void *scratch) {
+        recips = static_cast<const R *>(scratch);
+        recips_dof = recips == nullptr ? nullptr : recips + p.window + 1;
+        window = p.window;
+        ddof = p.ddof;
+    }
 
     static O finish(R v) {
         if constexpr (Std) {
@@ -181,20 +183,33 @@ struct move_var_op {
             fill_reciprocals(table + p.window + 1, p.window, p.ddof);
         }
     }
+    // One value per window: no spread, whatever the rounding of a running
+    // update would leave behind. 0 / (1 - ddof), as the first position of
+    // every slice gives.
+    static void single(const move_slice<T> &s, const move_params &p) {
+        const move_out<T> zero =
+            running_var<T, Std>::finish(R(0) / static_cast<R>(1 - npy_intp{p.ddof}));
+        for (npy_intp i = 0; i < s.n; i++) {
+            s.y(i) = is_finite_value(s.x(i)) ? zero : nan_of<move_out<T>>();
+        }
+    }
+
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
-            // One value per window: no spread, whatever the rounding of a
-            // running update would leave behind. 0 / (1 - ddof), as the
-            // first position of every slice gives.
-            using R = real_of<T>;
-            const move_out<T> zero =
-                running_var<T, Std>::finish(R(0) / static_cast<R>(1 - npy_intp{p.ddof}));
-            for (npy_intp i = 0; i < s.n; i++) {
-                s.y(i) = is_finite_value(s.x(i)) ? zero : nan_of<move_out<T>>();
-            }
-            return;
+            single(s, p);
+        } else {
+            run_phases<running_var<T, Std>>(s, p, scratch);
         }
-        run_phases<running_var<T, Std>>(s, p, scratch);
+    }
+
+    static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        if (p.window == 1) {
+            for (npy_intp l = 0; l < s.count; l++) {
+                single(s.lane(l), p);
+            }
+        } else {
+            run_phases<running_var<T, Std>>(s, p, scratch);
+        }
     }
 };
 
