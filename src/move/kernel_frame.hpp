@@ -20,20 +20,16 @@
 // through their own strides: no copy of the input is made.
 #pragma once
 
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
+#include "move/branch_free.hpp"
 
 namespace corvane {
 
@@ -207,6 +203,16 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
     return out.release();
 }
 
+// 1 / k for k = 0 .. window (1 / 0 is +inf), formed in float64 and rounded
+// to R: the reciprocals of the counts a window can hold, computed once per
+// call so that a step whose count changed needs only a load.
+template <class R>
+inline void fill_reciprocals(R *table, npy_intp window, npy_intp shift) {
+    for (npy_intp k = 0; k <= window; k++) {
+        table[k] = static_cast<R>(1.0 / static_cast<double>(k - shift));
+    }
+}
+
 // The phases of a running statistic over one slice.
 //
 //   struct state {
@@ -279,85 +285,6 @@ inline void run_phases(const move_lanes<T> &s, const move_params &p, void *scrat
             st[l].swap(s.x(l, i), s.x(l, i - w));
             s.y(l, i) = st[l].steady_value(m);
         }
-    }
-}
-
-// c ? a : b without a branch, for choices that follow the data rather than
-// a pattern (NaN or not, better or not), where a mispredicted branch costs
-// more than computing both sides.
-inline npy_intp select(bool c, npy_intp a, npy_intp b) {
-    const npy_intp mask = -static_cast<npy_intp>(c);
-    return (a & mask) | (b & ~mask);
-}
-inline double select(bool c, double a, double b) {
-    const uint64_t mask = -static_cast<uint64_t>(c);
-    return std::bit_cast<double>((std::bit_cast<uint64_t>(a) & mask) |
-                                 (std::bit_cast<uint64_t>(b) & ~mask));
-}
-inline float select(bool c, float a, float b) {
-    const uint32_t mask = -static_cast<uint32_t>(c);
-    return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) |
-                                (std::bit_cast<uint32_t>(b) & ~mask));
-}
-
-// 1 / k for k = 0 .. window (1 / 0 is +inf), formed in float64 and rounded
-// to R: the reciprocals of the counts a window can hold, computed once per
-// call so that a step whose count changed needs only a load.
-template <class R>
-inline void fill_reciprocals(R *table, npy_intp window, npy_intp shift) {
-    for (npy_intp k = 0; k <= window; k++) {
-        table[k] = static_cast<R>(1.0 / static_cast<double>(k - shift));
-    }
-}
-
-// The entering value a and the leaving value b of a steady step, classified
-// together and without a branch (whether a value is NaN is data, not
-// pattern): their finite parts (the value, or +0 for NaN and infinities) and
-// two bit sets, bit 0 for a and bit 1 for b.
-template <class T>
-struct step_pair {
-    T a_finite;
-    T b_finite;
-    int non_nan;   // set for a value that is not NaN
-    int infinite;  // set for +inf or -inf
-};
-
-template <class T>
-inline step_pair<T> classify(T a, T b) {
-#if defined(__SSE2__)
-    if constexpr (std::is_same_v<T, double>) {
-        const __m128d v = _mm_set_pd(b, a);
-        const __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(v, v), _mm_setzero_pd());
-        const __m128d ordered = _mm_cmpord_pd(v, v);
-        const __m128d kept = _mm_and_pd(finite, v);
-        return {_mm_cvtsd_f64(kept), _mm_cvtsd_f64(_mm_unpackhi_pd(kept, kept)),
-                _mm_movemask_pd(ordered), _mm_movemask_pd(_mm_andnot_pd(finite, ordered))};
-    } else {
-        const __m128 v = _mm_set_ps(0.0f, 0.0f, b, a);
-        const __m128 finite = _mm_cmpeq_ps(_mm_sub_ps(v, v), _mm_setzero_ps());
-        const __m128 ordered = _mm_cmpord_ps(v, v);
-        const __m128 kept = _mm_and_ps(finite, v);
-        return {_mm_cvtss_f32(kept), _mm_cvtss_f32(_mm_shuffle_ps(kept, kept, 1)),
-                _mm_movemask_ps(ordered) & 3, _mm_movemask_ps(_mm_andnot_ps(finite, ordered)) & 3};
-    }
-#else
-    const bool fa = a - a == T(0);
-    const bool fb = b - b == T(0);
-    const int na = a == a;
-    const int nb = b == b;
-    return {select(fa, a, T(0)), select(fb, b, T(0)), na | (nb << 1),
-            (na & !fa) | ((nb & !fb) << 1)};
-#endif
-}
-
-// The class of a float value as the running states see it. A value is finite
-// exactly when x - x is zero (infinities and NaN give NaN).
-template <class T>
-inline bool is_finite_value(T x) {
-    if constexpr (is_float<T>) {
-        return x - x == T(0);
-    } else {
-        return true;
     }
 }
 
