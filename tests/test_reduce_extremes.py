@@ -7,7 +7,15 @@ import warnings
 
 import numpy as np
 import pytest
-from conftest import FLOAT_DTYPES, NATIVE_DTYPES, array_and_axis, assert_same, values, with_layout
+from conftest import (
+    FLOAT_DTYPES,
+    LAYOUTS,
+    NATIVE_DTYPES,
+    array_and_axis,
+    assert_same,
+    values,
+    with_layout,
+)
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -199,7 +207,7 @@ def test_position_errors(name):
     assert_same(f(np.zeros((2, 3), np.int32), axis=0), np.zeros(3, np.int64))
 
 
-@pytest.mark.parametrize("layout", ["C", "F", "reversed", "strided", "broadcast", "readonly"])
+@pytest.mark.parametrize("layout", LAYOUTS)
 @pytest.mark.parametrize("dtype", NATIVE_DTYPES)
 def test_whole_array_position_is_c_order(layout, dtype, rng):
     base = rng.integers(-3, 4, size=(4, 5, 3)).astype(dtype)

@@ -56,12 +56,12 @@ struct arg_extreme_op {
             p = (x == value) & (at < p) ? at : p;
         }
         static bool decided(const acc &p) { return p != none; }
-        void add_run(acc &p, const T *x, npy_intp n, npy_intp j0) const {
+        void add_run(acc &p, const char *x, npy_intp n, npy_intp j0) const {
             if (p != none) {
                 return;
             }
             const T v = value;
-            const npy_intp j = simd::find_first(x, n, [v](auto e) { return e == v; });
+            const npy_intp j = simd::find_first<T>(x, n, [v](auto e) { return e == v; });
             if (j < n) {
                 p = static_cast<C>(j0 + j);
             }
@@ -80,11 +80,11 @@ struct arg_extreme_op {
     }
     // A contiguous run: its extreme by a vector scan, then the first
     // position holding it, if it is better than what came before.
-    static void add_run(acc &a, const T *x, npy_intp n, npy_intp j0) {
+    static void add_run(acc &a, const char *x, npy_intp n, npy_intp j0) {
         const T v = detail::extreme_value_run<T, Max>(x, n);
         if (Max ? v > a.m : v < a.m) {
             a.m = v;
-            a.p = static_cast<C>(j0 + simd::find_first(x, n, [v](auto e) { return e == v; }));
+            a.p = static_cast<C>(j0 + simd::find_first<T>(x, n, [v](auto e) { return e == v; }));
         }
     }
 

@@ -43,20 +43,22 @@ inline V better(V x, V m) {
     }
 }
 
-// The NaN-skipping extreme of x[0..n) by value, over vector lanes;
-// extreme_start when nothing is better.
+// The NaN-skipping extreme of the n elements at x by value, over vector
+// lanes; extreme_start when nothing is better.
 template <class T, bool Max>
-T extreme_value_run(const T *x, npy_intp n) {
+T extreme_value_run(const char *x, npy_intp n) {
     constexpr int W = simd::lanes<T>;
+    constexpr npy_intp size = sizeof(T);
     npy_intp i = 0;
     T r = extreme_start<T, Max>;
     if (n >= 4 * W) {
         auto m0 = simd::splat(r), m1 = m0, m2 = m0, m3 = m0;
         for (; i + 4 * W <= n; i += 4 * W) {
-            m0 = better<Max>(simd::load(x + i), m0);
-            m1 = better<Max>(simd::load(x + i + W), m1);
-            m2 = better<Max>(simd::load(x + i + 2 * W), m2);
-            m3 = better<Max>(simd::load(x + i + 3 * W), m3);
+            const char *q = x + i * size;
+            m0 = better<Max>(simd::load_vec<T>(q), m0);
+            m1 = better<Max>(simd::load_vec<T>(q + W * size), m1);
+            m2 = better<Max>(simd::load_vec<T>(q + 2 * W * size), m2);
+            m3 = better<Max>(simd::load_vec<T>(q + 3 * W * size), m3);
         }
         m0 = better<Max>(better<Max>(m1, m0), better<Max>(m3, m2));
         for (int l = 0; l < W; l++) {
@@ -64,7 +66,7 @@ T extreme_value_run(const T *x, npy_intp n) {
         }
     }
     for (; i < n; i++) {
-        r = better<Max>(x[i], r);
+        r = better<Max>(load<T>(x + i * size), r);
     }
     return r;
 }
@@ -79,7 +81,7 @@ struct extreme_value_op {
     using acc = T;
     static acc init() { return detail::extreme_start<T, Max>; }
     static void add(acc &s, T x) { s = detail::better<Max>(x, s); }
-    static void add_run(acc &s, const T *x, npy_intp n) {
+    static void add_run(acc &s, const char *x, npy_intp n) {
         s = detail::better<Max>(detail::extreme_value_run<T, Max>(x, n), s);
     }
 };
@@ -97,10 +99,11 @@ struct extreme_op : extreme_value_op<T, Max> {
         T value;
         static acc init() { return nan_of<T>(); }
         void add(acc &z, T x) const { z = x == value ? x : z; }
-        void add_run(acc &z, const T *x, npy_intp n) const {
+        void add_run(acc &z, const char *x, npy_intp n) const {
             for (npy_intp j = n - 1; j >= 0; j--) {
-                if (x[j] == value) {
-                    z = x[j];
+                const T e = load<T>(x + j * static_cast<npy_intp>(sizeof(T)));
+                if (e == value) {
+                    z = e;
                     return;
                 }
             }

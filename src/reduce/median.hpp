@@ -140,14 +140,14 @@ template <class T>
 npy_intp copy_slice(T *buf, const char *p, npy_intp len, npy_intp stride) {
     npy_intp n = 0;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
-        const T *x = reinterpret_cast<const T *>(p);
         for (npy_intp j = 0; j < len; j++) {
-            buf[n] = x[j];
-            n += !is_nan(x[j]);
+            const T x = load<T>(p + j * static_cast<npy_intp>(sizeof(T)));
+            buf[n] = x;
+            n += !is_nan(x);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            const T x = *reinterpret_cast<const T *>(p);
+            const T x = load<T>(p);
             buf[n] = x;
             n += !is_nan(x);
         }

@@ -33,7 +33,7 @@ struct nan_test_op {
             s = is_nan(x) ? s : acc(0);
         }
     }
-    static void add_run(acc &s, const T *x, npy_intp n) {
+    static void add_run(acc &s, const char *x, npy_intp n) {
         if (s == Any) {
             return;
         }
@@ -45,7 +45,7 @@ struct nan_test_op {
                 return v == v;
             }
         };
-        if (simd::find_first(x, n, hit) < n) {
+        if (simd::find_first<T>(x, n, hit) < n) {
             s = Any;
         }
     }

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "frame/dtypes.hpp"
 #include "frame/numpy_api.hpp"
 
 // These vectors never cross the module's boundary, so the note that their
@@ -37,8 +38,9 @@ using mask = vec<lane_int<T>>;
 template <class T>
 inline constexpr int lanes = vec_bytes / static_cast<int>(sizeof(T));
 
+// Lanes from possibly unaligned memory.
 template <class T>
-inline vec<T> load(const T *p) {
+inline vec<T> load_vec(const char *p) {
     vec<T> v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
@@ -64,23 +66,24 @@ inline bool any(M m) {
     return r != 0;
 }
 
-// Position of the first element of x[0..n) for which `hit` holds, n if
+// Position of the first of the n elements at p for which `hit` holds, n if
 // none. `hit` takes a vec<T> to its mask and a T to a bool (a generic
 // lambda). Vector blocks are tested a few hundred elements at a time; the
 // masks are counted (a true lane is -1), which compiles to plain vector
 // subtractions on every target, then the block with a hit is searched again
 // element by element.
 template <class T, class Hit>
-npy_intp find_first(const T *x, npy_intp n, Hit hit) {
+npy_intp find_first(const char *p, npy_intp n, Hit hit) {
     constexpr npy_intp step = 2 * lanes<T>;
     constexpr npy_intp block = 256;
+    constexpr npy_intp size = sizeof(T);
     npy_intp i = 0;
     while (n - i >= step) {
         const npy_intp start = i;
         const npy_intp end = n - i < block ? i + (n - i) / step * step : i + block;
         mask<T> count = {};
         for (; i < end; i += step) {
-            count -= hit(load(x + i)) + hit(load(x + i + lanes<T>));
+            count -= hit(load_vec<T>(p + i * size)) + hit(load_vec<T>(p + (i + lanes<T>) * size));
         }
         if (any(count)) {
             i = start;
@@ -88,7 +91,7 @@ npy_intp find_first(const T *x, npy_intp n, Hit hit) {
         }
     }
     for (; i < n; i++) {
-        if (hit(x[i])) {
+        if (hit(load<T>(p + i * size))) {
             return i;
         }
     }

@@ -17,11 +17,12 @@
 // argument, the element's index in its slice: add(acc &, in x, npy_intp j).
 // Optional hooks:
 //
-//   void add_run(acc &, const in *x, npy_intp n) const;
-//       A contiguous run of n elements, with the effect of calling add() on
-//       each in turn, as far as the operation's result can tell (a
+//   void add_run(acc &, const char *p, npy_intp n) const;
+//       A contiguous run of n elements starting at p (not necessarily
+//       aligned: read them through load<in>), with the effect of calling
+//       add() on each in turn, as far as the operation's result can tell (a
 //       vectorised scan, say). A positional operation's add_run takes a
-//       fourth argument, the index of x[0].
+//       fourth argument, the index of the first.
 //   bool decided(const acc &) const;
 //       The state can no longer change: the walk may stop reading the slice
 //       (or, over the whole array, the array).
@@ -56,10 +57,10 @@ concept positional = requires(const Op &op, typename Op::acc &s, typename Op::in
 };
 
 template <class Op>
-concept has_run = requires(const Op &op, typename Op::acc &s, const typename Op::in *x) {
-    op.add_run(s, x, npy_intp(0));
-} || requires(const Op &op, typename Op::acc &s, const typename Op::in *x) {
-    op.add_run(s, x, npy_intp(0), npy_intp(0));
+concept has_run = requires(const Op &op, typename Op::acc &s, const char *p) {
+    op.add_run(s, p, npy_intp(0));
+} || requires(const Op &op, typename Op::acc &s, const char *p) {
+    op.add_run(s, p, npy_intp(0), npy_intp(0));
 };
 
 template <class Op>
@@ -91,13 +92,13 @@ inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_i
                          npy_intp stride, npy_intp j0) {
     using T = typename Op::in;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
-        const T *x = reinterpret_cast<const T *>(p);
+        // Constant stride: lets the compiler vectorise where order is free.
         for (npy_intp j = 0; j < len; j++) {
-            add_one(op, s, x[j], j0 + j);
+            add_one(op, s, load<T>(p + j * sizeof(T)), j0 + j);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            add_one(op, s, *reinterpret_cast<const T *>(p), j0 + j);
+            add_one(op, s, load<T>(p), j0 + j);
         }
     }
 }
@@ -112,9 +113,9 @@ inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp
     if constexpr (has_run<Op>) {
         if (stride == static_cast<npy_intp>(sizeof(T))) {
             if constexpr (positional<Op>) {
-                op.add_run(s, reinterpret_cast<const T *>(p), len, 0);
+                op.add_run(s, p, len, 0);
             } else {
-                op.add_run(s, reinterpret_cast<const T *>(p), len);
+                op.add_run(s, p, len);
             }
             return;
         }
@@ -229,25 +230,21 @@ inline void add_rows(OpAt op_at, typename Op::acc *s, npy_intp m, const char *ro
     npy_intp j = j0;
     if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
         for (; j + 4 <= j1; j += 4, row += 4 * row_stride) {
-            const T *x0 = reinterpret_cast<const T *>(row);
-            const T *x1 = reinterpret_cast<const T *>(row + row_stride);
-            const T *x2 = reinterpret_cast<const T *>(row + 2 * row_stride);
-            const T *x3 = reinterpret_cast<const T *>(row + 3 * row_stride);
             for (npy_intp l = 0; l < m; l++) {
+                const char *x = row + l * static_cast<npy_intp>(sizeof(T));
                 A a = s[l];
                 const auto &op = op_at(l);
-                add_one(op, a, x0[l], j);
-                add_one(op, a, x1[l], j + 1);
-                add_one(op, a, x2[l], j + 2);
-                add_one(op, a, x3[l], j + 3);
+                add_one(op, a, load<T>(x), j);
+                add_one(op, a, load<T>(x + row_stride), j + 1);
+                add_one(op, a, load<T>(x + 2 * row_stride), j + 2);
+                add_one(op, a, load<T>(x + 3 * row_stride), j + 3);
                 s[l] = a;
             }
         }
         for (; j < j1; j++, row += row_stride) {
-            const T *x = reinterpret_cast<const T *>(row);
             for (npy_intp l = 0; l < m; l++) {
                 A a = s[l];
-                add_one(op_at(l), a, x[l], j);
+                add_one(op_at(l), a, load<T>(row + l * static_cast<npy_intp>(sizeof(T))), j);
                 s[l] = a;
             }
         }
@@ -256,7 +253,7 @@ inline void add_rows(OpAt op_at, typename Op::acc *s, npy_intp m, const char *ro
             const char *p = row;
             for (npy_intp l = 0; l < m; l++, p += lane_stride) {
                 A a = s[l];
-                add_one(op_at(l), a, *reinterpret_cast<const T *>(p), j);
+                add_one(op_at(l), a, load<T>(p), j);
                 s[l] = a;
             }
         }
