@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from functools import partial
+
 from dataclasses import dataclass
 
 import numpy as np
@@ -89,7 +91,7 @@ def cases(quick: bool) -> list[Case]:
                 Case(
                     name,
                     inp.label,
-                    lambda f=func, a=a, w=w, ax=axis: f(a, w, axis=ax),
+                    partial(func, a, w, axis=axis),
                     tuple(peers),
                 )
             )
