@@ -2,9 +2,8 @@
 
 from __future__ import annotations
 
-from functools import partial
-
 from dataclasses import dataclass
+from functools import partial
 
 import numpy as np
 
