@@ -7,9 +7,10 @@
 // int32_t).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "frame/dtypes.hpp"
@@ -17,6 +18,7 @@
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "slicewise/entry.hpp"
+#include "slicewise/select_blocks.hpp"
 
 namespace corvane {
 
@@ -33,15 +35,20 @@ struct strided_view {
 struct no_positions {
     void exchange(npy_intp, npy_intp) const {}
 };
+template <class I>
 struct positions {
-    int64_t *pos;
+    I *pos;
     void exchange(npy_intp a, npy_intp b) const { std::swap(pos[a], pos[b]); }
 };
+
+namespace detail {
 
 // Leaves v[k] where it would be in sorted order, nothing greater before it and
 // nothing smaller after it. n >= 2, 0 <= k < n. Strict comparisons throughout,
 // so NaN (never less, never greater) stops both scans and the loop still ends.
-template <class T, class V, class P>
+// Packed slices run the exchange loop by blocks (select_blocks.hpp), with the
+// same result as the plain loop used for strided ones.
+template <class T, bool Simd, class V, class P>
 void select_kth(V v, npy_intp n, npy_intp k, P moved) {
     auto exchange = [&](npy_intp a, npy_intp b) {
         std::swap(v[a], v[b]);
@@ -65,19 +72,23 @@ void select_kth(V v, npy_intp n, npy_intp k, P moved) {
         const T pivot = v[k];
         npy_intp i = l;
         npy_intp j = r;
-        do {
-            while (v[i] < pivot) {
-                i++;
-            }
-            while (pivot < v[j]) {
-                j--;
-            }
-            if (i <= j) {
-                exchange(i, j);
-                i++;
-                j--;
-            }
-        } while (i <= j);
+        if constexpr (std::is_pointer_v<V>) {
+            partition_blocks<T, Simd>(v, pivot, l, r, i, j, moved);
+        } else {
+            do {
+                while (v[i] < pivot) {
+                    i++;
+                }
+                while (pivot < v[j]) {
+                    j--;
+                }
+                if (i <= j) {
+                    exchange(i, j);
+                    i++;
+                    j--;
+                }
+            } while (i <= j);
+        }
         if (j < k) {
             l = i;
         }
@@ -87,22 +98,127 @@ void select_kth(V v, npy_intp n, npy_intp k, P moved) {
     }
 }
 
+// The slice loop of partition: each input slice is copied into its output
+// slice and selected there. Output slices across the
+// memory order are selected in the packed scratch `buf`, which keeps the scans
+// within a few cache lines; without it they are selected where they lie, with
+// the same result.
+template <class T, bool Simd>
+void partition_slices(pair_iter &it, npy_intp kth, T *buf) {
+    const npy_intp len = it.axis_length;
+    const bool packed = it.out_step == static_cast<npy_intp>(sizeof(T));
+    for (; it.more(); it.next()) {
+        if (packed) {
+            T *y = reinterpret_cast<T *>(it.out_ptr);
+            for (npy_intp i = 0; i < len; i++) {
+                y[i] = it.in<T>(i);
+            }
+            select_kth<T, Simd>(y, len, kth, no_positions{});
+        } else if (buf != nullptr) {
+            for (npy_intp i = 0; i < len; i++) {
+                buf[i] = it.in<T>(i);
+            }
+            select_kth<T, Simd>(buf, len, kth, no_positions{});
+            for (npy_intp i = 0; i < len; i++) {
+                it.out<T>(i) = buf[i];
+            }
+        } else {
+            for (npy_intp i = 0; i < len; i++) {
+                it.out<T>(i) = it.in<T>(i);
+            }
+            select_kth<T, Simd>(strided_view<T>{it.out_ptr, it.out_step}, len, kth,
+                                no_positions{});
+        }
+    }
+}
+
+// Selects in a copy of the current input slice (at `buf`) with the positions
+// `pos` following every exchange.
+template <class T, bool Simd, class I>
+void argselect_slice(const pair_iter &it, npy_intp kth, T *buf, I *pos) {
+    const npy_intp len = it.axis_length;
+    for (npy_intp i = 0; i < len; i++) {
+        buf[i] = it.in<T>(i);
+        pos[i] = static_cast<I>(i);
+    }
+    if (len >= 2) {
+        select_kth<T, Simd>(buf, len, kth, positions<I>{pos});
+    }
+}
+
+// The slice loop of argpartition. With `in_output` (packed output slices not
+// longer than 2^31 - 1) each output slice is itself the scratch for the
+// values, and the 32-bit positions in `block`, widened into it at the end,
+// are all the scratch there is: half the memory traffic of the exchanges and
+// less fresh memory per call. Otherwise `block` holds a slice's 64-bit
+// positions and then its values.
+template <class T, bool Simd>
+void argpartition_slices(pair_iter &it, npy_intp kth, void *block, bool in_output) {
+    const npy_intp len = it.axis_length;
+    if (in_output) {
+        int32_t *pos = static_cast<int32_t *>(block);
+        for (; it.more(); it.next()) {
+            argselect_slice<T, Simd>(it, kth, reinterpret_cast<T *>(it.out_ptr), pos);
+            int64_t *out = reinterpret_cast<int64_t *>(it.out_ptr);
+            for (npy_intp i = 0; i < len; i++) {
+                out[i] = pos[i];
+            }
+        }
+    } else {
+        int64_t *pos = static_cast<int64_t *>(block);
+        T *buf = reinterpret_cast<T *>(pos + len);
+        for (; it.more(); it.next()) {
+            argselect_slice<T, Simd>(it, kth, buf, pos);
+            for (npy_intp i = 0; i < len; i++) {
+                it.out<int64_t>(i) = pos[i];
+            }
+        }
+    }
+}
+
+// The slice loops, compiled once for any x86-64 and once for AVX-512
+// (everything they call inlined into them, so that the vector code is too).
+template <class T>
+__attribute__((flatten)) void partition_slices_plain(pair_iter &it, npy_intp kth, T *buf) {
+    partition_slices<T, false>(it, kth, buf);
+}
+template <class T>
+CORVANE_AVX512 __attribute__((flatten)) void partition_slices_avx512(pair_iter &it, npy_intp kth,
+                                                                     T *buf) {
+    partition_slices<T, true>(it, kth, buf);
+}
+template <class T>
+__attribute__((flatten)) void argpartition_slices_plain(pair_iter &it, npy_intp kth, void *block,
+                                                        bool in_output) {
+    argpartition_slices<T, false>(it, kth, block, in_output);
+}
+template <class T>
+CORVANE_AVX512 __attribute__((flatten)) void argpartition_slices_avx512(pair_iter &it,
+                                                                        npy_intp kth, void *block,
+                                                                        bool in_output) {
+    argpartition_slices<T, true>(it, kth, block, in_output);
+}
+
+}  // namespace detail
+
 // Raises the error for a kth outside 0 .. length - 1; returns null.
 inline PyObject *kth_out_of_range(int kth, npy_intp length) {
     return PyErr_Format(PyExc_ValueError, "`n` (=%d) must be between 0 and %zd, inclusive.", kth,
                         static_cast<Py_ssize_t>(length - 1));
 }
 
-// A copy of `a` (same element type and memory order) with every slice along
-// `axis` partitioned at `kth`.
+// A copy of `a` (same element type; Fortran order when `a` is Fortran
+// contiguous, else C order) with every slice along `axis` partitioned at `kth`.
 template <class T>
 PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
-    py_ref y = py_ref::steal(PyArray_NewCopy(a, NPY_ANYORDER));
+    // The output is made like the input (NumPy's copy with NPY_ANYORDER) and
+    // filled slice by slice, each slice copied just before it is selected.
+    py_ref y = py_ref::steal(PyArray_NewLikeArray(a, NPY_ANYORDER, nullptr, 1));
     if (!y) {
         return nullptr;
     }
     pair_iter it;
-    pair_iter_init(it, y.array(), y.array(), axis);
+    pair_iter_init(it, a, y.array(), axis);
     const npy_intp len = it.axis_length;
     if (len == 0) {
         return y.release();
@@ -110,30 +226,15 @@ PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
     if (kth < 0 || kth > len - 1) {
         return kth_out_of_range(kth, len);
     }
-    if (len < 2) {
-        return y.release();
-    }
+    const bool simd = detail::have_avx512();
     {
         gil_released nogil;
         const bool packed = it.out_step == static_cast<npy_intp>(sizeof(T));
-        // Slices across the memory order are selected in a packed copy, which
-        // keeps the scans within a few cache lines; should that copy not be
-        // available they are selected where they lie, with the same result.
         T *buf = packed ? nullptr : static_cast<T *>(malloc(sizeof(T) * len));
-        for (; it.more(); it.next()) {
-            if (packed) {
-                select_kth<T>(reinterpret_cast<T *>(it.out_ptr), len, kth, no_positions{});
-            } else if (buf != nullptr) {
-                for (npy_intp i = 0; i < len; i++) {
-                    buf[i] = it.out<T>(i);
-                }
-                select_kth<T>(buf, len, kth, no_positions{});
-                for (npy_intp i = 0; i < len; i++) {
-                    it.out<T>(i) = buf[i];
-                }
-            } else {
-                select_kth<T>(strided_view<T>{it.out_ptr, it.out_step}, len, kth, no_positions{});
-            }
+        if (simd) {
+            detail::partition_slices_avx512<T>(it, kth, buf);
+        } else {
+            detail::partition_slices_plain<T>(it, kth, buf);
         }
         free(buf);
     }
@@ -158,36 +259,23 @@ PyObject *argpartition_axis(PyArrayObject *a, int axis, int kth) {
     if (kth < 0 || kth > len - 1) {
         return kth_out_of_range(kth, len);
     }
+    static_assert(sizeof(T) <= sizeof(int64_t));
+    const bool in_output =
+        it.out_step == static_cast<npy_intp>(sizeof(int64_t)) && len <= INT32_MAX;
+    const size_t per = in_output ? sizeof(int32_t) : sizeof(T) + sizeof(int64_t);
+    const size_t count = static_cast<size_t>(len);
+    const bool simd = detail::have_avx512();
     bool allocated;
     {
         gil_released nogil;
-        // One scratch block per call: the values of a slice and, when the
-        // output slice is not packed, its positions (written out at the end).
-        const bool packed = it.out_step == static_cast<npy_intp>(sizeof(int64_t));
-        const size_t per = sizeof(T) + (packed ? 0 : sizeof(int64_t));
-        const size_t count = static_cast<size_t>(len);
         void *block = count <= SIZE_MAX / per ? malloc(per * count) : nullptr;
         allocated = block != nullptr;
-        if (allocated) {
-            T *buf = static_cast<T *>(block);
-            int64_t *scratch_pos = reinterpret_cast<int64_t *>(buf + len);
-            for (; it.more(); it.next()) {
-                int64_t *pos = packed ? reinterpret_cast<int64_t *>(it.out_ptr) : scratch_pos;
-                for (npy_intp i = 0; i < len; i++) {
-                    buf[i] = it.in<T>(i);
-                    pos[i] = i;
-                }
-                if (len >= 2) {
-                    select_kth<T>(buf, len, kth, positions{pos});
-                }
-                if (!packed) {
-                    for (npy_intp i = 0; i < len; i++) {
-                        it.out<int64_t>(i) = pos[i];
-                    }
-                }
-            }
-            free(block);
+        if (allocated && simd) {
+            detail::argpartition_slices_avx512<T>(it, kth, block, in_output);
+        } else if (allocated) {
+            detail::argpartition_slices_plain<T>(it, kth, block, in_output);
         }
+        free(block);
     }
     if (!allocated) {
         return PyErr_NoMemory();
