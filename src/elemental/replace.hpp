@@ -85,11 +85,11 @@ PyObject *replace_kernel(PyArrayObject *a, const replace_value &old_v, const rep
         // float32 arrays compare with, and store, the values rounded to float32.
         const T new_x = static_cast<T>(new_v.real);
         if (is_nan(old_v.real)) {
-            gil_released nogil;
+            gil_released nogil(worth_releasing(PyArray_SIZE(a)));
             detail::update_all<T>(it, [new_x](T x) { return is_nan(x) ? new_x : x; });
         } else {
             const T old_x = static_cast<T>(old_v.real);
-            gil_released nogil;
+            gil_released nogil(worth_releasing(PyArray_SIZE(a)));
             detail::update_all<T>(it, [old_x, new_x](T x) { return x == old_x ? new_x : x; });
         }
     } else {
@@ -107,7 +107,7 @@ PyObject *replace_kernel(PyArrayObject *a, const replace_value &old_v, const rep
             PyErr_SetString(PyExc_ValueError, "Cannot safely cast `new` to int");
             return nullptr;
         }
-        gil_released nogil;
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         detail::update_all<T>(it, [old_x, new_x](T x) { return x == old_x ? new_x : x; });
     }
     return py_ref::borrow(reinterpret_cast<PyObject *>(a)).release();

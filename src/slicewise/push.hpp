@@ -15,21 +15,27 @@ namespace corvane {
 
 namespace detail {
 
-// Fills one slice of `len` elements, `step` bytes apart, in place.
+// Copies one slice of `len` elements from x (`in_step` bytes apart) to y
+// (`out_step` bytes apart), filling its NaNs on the way; `limit` is the
+// largest distance a value is pushed. Leading NaNs have no value to take.
 template <class T>
-inline void push_slice(char *p, npy_intp step, npy_intp len, npy_intp limit) {
+inline void push_slice(const char *x, npy_intp in_step, char *y, npy_intp out_step, npy_intp len,
+                       npy_intp limit) {
     T last = nan_of<T>();
     npy_intp last_pos = 0;
-    for (npy_intp i = 0; i < len; i++, p += step) {
-        T &v = *reinterpret_cast<T *>(p);
-        if (is_nan(v)) {
-            if (i - last_pos <= limit) {
-                v = last;
+    for (npy_intp i = 0; i < len; i++, x += in_step, y += out_step) {
+        T v = *reinterpret_cast<const T *>(x);
+        if constexpr (is_float<T>) {
+            if (is_nan(v)) {
+                if (i - last_pos <= limit) {
+                    v = last;
+                }
+            } else {
+                last = v;
+                last_pos = i;
             }
-        } else {
-            last = v;
-            last_pos = i;
         }
+        *reinterpret_cast<T *>(y) = v;
     }
 }
 
@@ -40,23 +46,19 @@ inline void push_slice(char *p, npy_intp step, npy_intp len, npy_intp limit) {
 // as an integer, so the limit is exact for slices of any length.
 template <class T>
 PyObject *push_axis(PyArrayObject *a, int axis, int n) {
-    py_ref y = py_ref::steal(PyArray_NewCopy(a, NPY_CORDER));
+    py_ref y = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                           PyArray_DescrFromType(dtype<T>::typenum), 0));
     if (!y) {
         return nullptr;
     }
-    if constexpr (is_float<T>) {
-        if (PyArray_NDIM(a) == 0) {
-            return y.release();
-        }
-        pair_iter it;
-        pair_iter_init(it, y.array(), y.array(), axis);
-        const npy_intp len = it.axis_length;
-        const npy_intp limit = n < 0 ? NPY_MAX_INTP : n;
-        if (len != 0) {
-            gil_released nogil;
-            for (; it.more(); it.next()) {
-                detail::push_slice<T>(it.out_ptr, it.out_step, len, limit);
-            }
+    pair_iter it;
+    pair_iter_init(it, a, y.array(), axis);
+    const npy_intp len = it.axis_length;
+    const npy_intp limit = n < 0 ? NPY_MAX_INTP : n;
+    if (len != 0) {
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
+        for (; it.more(); it.next()) {
+            detail::push_slice<T>(it.in_ptr, it.in_step, it.out_ptr, it.out_step, len, limit);
         }
     }
     return y.release();

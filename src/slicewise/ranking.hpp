@@ -77,7 +77,7 @@ PyObject *rank_axis(PyArrayObject *a, int axis, int) {
     pair_iter_init(sorted, order.array(), order.array(), axis);
     const npy_intp n = xy.axis_length;
     if (n != 0) {
-        gil_released nogil;
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         for (; xy.more(); xy.next(), sorted.next()) {
             detail::rank_slice<T, NanStaysNan>(xy, sorted, n);
         }

@@ -208,12 +208,15 @@ inline PyObject *kth_out_of_range(int kth, npy_intp length) {
 }
 
 // A copy of `a` (same element type; Fortran order when `a` is Fortran
-// contiguous, else C order) with every slice along `axis` partitioned at `kth`.
+// contiguous, else C order; a plain ndarray) with every slice along `axis`
+// partitioned at `kth`.
 template <class T>
 PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
-    // The output is made like the input (NumPy's copy with NPY_ANYORDER) and
-    // filled slice by slice, each slice copied just before it is selected.
-    py_ref y = py_ref::steal(PyArray_NewLikeArray(a, NPY_ANYORDER, nullptr, 1));
+    // The output is laid out like NumPy's copy with NPY_ANYORDER and filled
+    // slice by slice, each slice copied just before it is selected.
+    py_ref y = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                           PyArray_DescrFromType(dtype<T>::typenum),
+                                           PyArray_ISFORTRAN(a)));
     if (!y) {
         return nullptr;
     }
@@ -228,7 +231,7 @@ PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
     }
     const bool simd = detail::have_avx512();
     {
-        gil_released nogil;
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         const bool packed = it.out_step == static_cast<npy_intp>(sizeof(T));
         T *buf = packed ? nullptr : static_cast<T *>(malloc(sizeof(T) * len));
         if (simd) {
@@ -267,7 +270,7 @@ PyObject *argpartition_axis(PyArrayObject *a, int axis, int kth) {
     const bool simd = detail::have_avx512();
     bool allocated;
     {
-        gil_released nogil;
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         void *block = count <= SIZE_MAX / per ? malloc(per * count) : nullptr;
         allocated = block != nullptr;
         if (allocated && simd) {
