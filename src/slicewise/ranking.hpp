@@ -4,36 +4,40 @@
 // Kernels: rankdata_axis_f64 .. rankdata_axis_i32 (rank_axis<T, false>) and
 // nanrankdata_axis_f64, nanrankdata_axis_f32 (rank_axis<T, true>); integers
 // hold no NaN, so nanrankdata uses rankdata_axis_i64 and rankdata_axis_i32.
+//
+// One NumPy argsort of the whole array gives every slice's order, then one
+// pass per slice writes the ranks. NumPy sorts NaNs last but is several times
+// slower once an array holds any; as nanrankdata gives NaNs no rank, it sorts
+// a copy with NaN read as +inf instead and sorts the tail of each slice
+// (+inf and NaN, mixed) out itself: the ranks are the same.
 #pragma once
+
+#include <limits>
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
+#include "frame/slice_iter.hpp"
 #include "slicewise/entry.hpp"
 
 namespace corvane {
 
 namespace detail {
 
-// Writes `rank` (or NaN for a NaN group of nanrankdata) to the outputs of the
-// group at sorted positions end - count + 1 .. end.
-template <class T, bool NanStaysNan>
-inline void write_group(const pair_iter &xy, const pair_iter &order, npy_intp end,
-                        npy_intp count, double sum, T value) {
-    double rank = sum / static_cast<double>(count) + 1.0;
-    if constexpr (NanStaysNan) {
-        if (is_nan(value)) {
-            rank = nan_of<double>();
-        }
-    }
+// Writes `rank` to the outputs of the group at sorted positions
+// end - count + 1 .. end.
+inline void write_group(const pair_iter &xy, const pair_iter &order, npy_intp end, npy_intp count,
+                        double rank) {
     for (npy_intp q = end - count + 1; q <= end; q++) {
         xy.out<double>(order.in<npy_intp>(q)) = rank;
     }
 }
 
-// Ranks one slice of n >= 1 elements from its sort order.
-template <class T, bool NanStaysNan>
+// Ranks one slice of n >= 1 elements from its sort order: a group of equal
+// values at sorted positions b .. e gets the sum of the positions over their
+// number, plus one. NaN equals nothing, so every NaN is a group of its own.
+template <class T>
 void rank_slice(const pair_iter &xy, const pair_iter &order, npy_intp n) {
     double sum = 0.0;
     npy_intp count = 0;
@@ -42,9 +46,8 @@ void rank_slice(const pair_iter &xy, const pair_iter &order, npy_intp n) {
         sum += static_cast<double>(p);
         count++;
         const T next = xy.in<T>(order.in<npy_intp>(p + 1));
-        // NaN equals nothing, so every NaN is a group of its own.
         if (!(prev == next)) {
-            write_group<T, NanStaysNan>(xy, order, p, count, sum, prev);
+            write_group(xy, order, p, count, sum / static_cast<double>(count) + 1.0);
             sum = 0.0;
             count = 0;
         }
@@ -52,7 +55,82 @@ void rank_slice(const pair_iter &xy, const pair_iter &order, npy_intp n) {
     }
     sum += static_cast<double>(n - 1);
     count++;
-    write_group<T, NanStaysNan>(xy, order, n - 1, count, sum, prev);
+    write_group(xy, order, n - 1, count, sum / static_cast<double>(count) + 1.0);
+}
+
+// nanrankdata's slice: the numbers get their ranks as in rank_slice; the
+// sorted order ends with +inf and NaN, possibly mixed, where the +inf values
+// take the ranks of the positions right after the other numbers and NaNs stay
+// NaN.
+template <class T>
+void nanrank_slice(const pair_iter &xy, const pair_iter &order, npy_intp n) {
+    auto value = [&](npy_intp p) { return xy.in<T>(order.in<npy_intp>(p)); };
+    auto rank_at = [&](npy_intp p) -> double & { return xy.out<double>(order.in<npy_intp>(p)); };
+    constexpr T inf = std::numeric_limits<T>::infinity();
+    npy_intp end = n;
+    while (end > 0 && (is_nan(value(end - 1)) || value(end - 1) == inf)) {
+        end--;
+    }
+    if (end > 0) {
+        rank_slice<T>(xy, order, end);
+    }
+    double sum = 0.0;
+    npy_intp count = 0;
+    for (npy_intp p = end; p < n; p++) {
+        if (!is_nan(value(p))) {
+            sum += static_cast<double>(end + count);
+            count++;
+        }
+    }
+    const double rank = count > 0 ? sum / static_cast<double>(count) + 1.0 : 0.0;
+    for (npy_intp p = end; p < n; p++) {
+        rank_at(p) = is_nan(value(p)) ? nan_of<double>() : rank;
+    }
+}
+
+// Whether any element of `a` is NaN.
+template <class T>
+bool has_nan(PyArrayObject *a) {
+    slice_iter it;
+    slice_iter_init_all(it, a);
+    for (; it.more(); it.next()) {
+        for (npy_intp j = 0; j < it.slice_len; j++) {
+            if (is_nan(it.get<T>(j))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The sort keys of nanrankdata: `a` itself when it holds no NaN, else a copy
+// with every NaN read as +inf. Null with an exception set on failure.
+template <class T>
+py_ref nan_free_keys(PyArrayObject *a, int axis) {
+    bool any;
+    {
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
+        any = has_nan<T>(a);
+    }
+    if (!any) {
+        return py_ref::borrow(reinterpret_cast<PyObject *>(a));
+    }
+    py_ref keys = py_ref::steal(PyArray_NewLikeArray(a, NPY_KEEPORDER, nullptr, 0));
+    if (!keys) {
+        return keys;
+    }
+    pair_iter it;
+    pair_iter_init(it, a, keys.array(), axis);
+    {
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
+        for (; it.more(); it.next()) {
+            for (npy_intp i = 0; i < it.axis_length; i++) {
+                const T v = it.in<T>(i);
+                it.out<T>(i) = is_nan(v) ? std::numeric_limits<T>::infinity() : v;
+            }
+        }
+    }
+    return keys;
 }
 
 }  // namespace detail
@@ -61,7 +139,14 @@ void rank_slice(const pair_iter &xy, const pair_iter &order, npy_intp n) {
 // whole array (which puts NaNs last in every slice).
 template <class T, bool NanStaysNan>
 PyObject *rank_axis(PyArrayObject *a, int axis, int) {
-    py_ref order = py_ref::steal(PyArray_ArgSort(a, axis, NPY_QUICKSORT));
+    py_ref keys = py_ref::borrow(reinterpret_cast<PyObject *>(a));
+    if constexpr (NanStaysNan) {
+        keys = detail::nan_free_keys<T>(a, axis);
+        if (!keys) {
+            return nullptr;
+        }
+    }
+    py_ref order = py_ref::steal(PyArray_ArgSort(keys.array(), axis, NPY_QUICKSORT));
     if (!order) {
         return nullptr;
     }
@@ -79,7 +164,11 @@ PyObject *rank_axis(PyArrayObject *a, int axis, int) {
     if (n != 0) {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         for (; xy.more(); xy.next(), sorted.next()) {
-            detail::rank_slice<T, NanStaysNan>(xy, sorted, n);
+            if constexpr (NanStaysNan) {
+                detail::nanrank_slice<T>(xy, sorted, n);
+            } else {
+                detail::rank_slice<T>(xy, sorted, n);
+            }
         }
     }
     return y.release();
