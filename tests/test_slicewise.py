@@ -283,9 +283,11 @@ def test_long_slices_match_reference(dtype, n):
     for kth in sorted({0, n // 3, n // 2, n - 1}):
         assert_same(cr.partition(a, kth), slow.partition(a, kth))
         assert_same(cr.argpartition(a, kth), slow.argpartition(a, kth))
-        two = np.stack([a, a[::-1]], axis=1)  # slices across memory
-        assert_same(cr.argpartition(two, kth, 0), slow.argpartition(two, kth, 0))
-        assert_same(cr.partition(two, kth, 0), slow.partition(two, kth, 0))
+    # Slices across memory, gathered a group at a time and one by one.
+    wide = np.stack([np.roll(a, s) for s in range(11)], axis=1)
+    for kth in sorted({0, n // 2, n - 1}):
+        assert_same(cr.argpartition(wide, kth, 0), slow.argpartition(wide, kth, 0))
+        assert_same(cr.partition(wide, kth, 0), slow.partition(wide, kth, 0))
 
 
 def test_partition_with_nan_finishes():

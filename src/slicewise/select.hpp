@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -98,30 +99,80 @@ void select_kth(V v, npy_intp n, npy_intp k, P moved) {
     }
 }
 
-// The slice loop of partition: each input slice is copied into its output
-// slice and selected there. Output slices across the
-// memory order are selected in the packed scratch `buf`, which keeps the scans
-// within a few cache lines; without it they are selected where they lie, with
-// the same result.
-template <class T, bool Simd>
-void partition_slices(pair_iter &it, npy_intp kth, T *buf) {
+// Slices gathered together, at most, when their neighbours are packed.
+inline constexpr npy_intp select_group = 8;
+
+// Whether the current slice and the next ones along the last outer dimension
+// are packed side by side in the input and in the output (an axis other than
+// the innermost): then `select_group` of them are copied row by row, whole
+// cache lines at a time, instead of one strided slice after another.
+inline bool group_here(const pair_iter &it, npy_intp in_size, npy_intp out_size) {
+    const int last = it.outer_last;
+    return last >= 0 && it.in_outer_stride[last] == in_size &&
+           it.out_outer_stride[last] == out_size &&
+           it.outer_pos[last] + select_group <= it.outer_extent[last];
+}
+
+// Copies `group` input slices (the current one and the next ones, packed
+// side by side) into the packed rows buf[g * len ..], g < group.
+template <class T>
+void gather(const pair_iter &it, npy_intp group, T *buf) {
     const npy_intp len = it.axis_length;
-    const bool packed = it.out_step == static_cast<npy_intp>(sizeof(T));
-    for (; it.more(); it.next()) {
-        if (packed) {
+    for (npy_intp i = 0; i < len; i++) {
+        const T *x = reinterpret_cast<const T *>(it.in_ptr + i * it.in_step);
+        for (npy_intp g = 0; g < group; g++) {
+            buf[g * len + i] = x[g];
+        }
+    }
+}
+
+// The inverse of gather, into the output slices.
+template <class T>
+void scatter(const pair_iter &it, npy_intp group, const T *buf) {
+    const npy_intp len = it.axis_length;
+    for (npy_intp i = 0; i < len; i++) {
+        T *y = reinterpret_cast<T *>(it.out_ptr + i * it.out_step);
+        for (npy_intp g = 0; g < group; g++) {
+            y[g] = buf[g * len + i];
+        }
+    }
+}
+
+// Copies the current input slice into the packed `buf`.
+template <class T>
+void copy_slice(const pair_iter &it, T *buf) {
+    const npy_intp len = it.axis_length;
+    if (it.in_step == static_cast<npy_intp>(sizeof(T))) {
+        memcpy(buf, it.in_ptr, static_cast<size_t>(len) * sizeof(T));
+    } else {
+        for (npy_intp i = 0; i < len; i++) {
+            buf[i] = it.in<T>(i);
+        }
+    }
+}
+
+// The slice loop of partition: each input slice is copied into its output
+// slice and selected there. Output slices across the memory order are
+// selected in the packed scratch `buf` (room for `select_group` slices when
+// `grouped`), which keeps the scans within a few cache lines; without it they
+// are selected where they lie, with the same result.
+template <class T, bool Simd>
+void partition_slices(pair_iter &it, npy_intp kth, T *buf, bool grouped) {
+    const npy_intp len = it.axis_length;
+    const npy_intp size = sizeof(T);
+    while (it.more()) {
+        npy_intp done = 1;
+        if (it.out_step == size) {
             T *y = reinterpret_cast<T *>(it.out_ptr);
-            for (npy_intp i = 0; i < len; i++) {
-                y[i] = it.in<T>(i);
-            }
+            copy_slice<T>(it, y);
             select_kth<T, Simd>(y, len, kth, no_positions{});
         } else if (buf != nullptr) {
-            for (npy_intp i = 0; i < len; i++) {
-                buf[i] = it.in<T>(i);
+            done = grouped && group_here(it, size, size) ? select_group : 1;
+            gather<T>(it, done, buf);
+            for (npy_intp g = 0; g < done; g++) {
+                select_kth<T, Simd>(buf + g * len, len, kth, no_positions{});
             }
-            select_kth<T, Simd>(buf, len, kth, no_positions{});
-            for (npy_intp i = 0; i < len; i++) {
-                it.out<T>(i) = buf[i];
-            }
+            scatter<T>(it, done, buf);
         } else {
             for (npy_intp i = 0; i < len; i++) {
                 it.out<T>(i) = it.in<T>(i);
@@ -129,49 +180,58 @@ void partition_slices(pair_iter &it, npy_intp kth, T *buf) {
             select_kth<T, Simd>(strided_view<T>{it.out_ptr, it.out_step}, len, kth,
                                 no_positions{});
         }
+        for (npy_intp g = 0; g < done; g++) {
+            it.next();
+        }
     }
 }
 
-// Selects in a copy of the current input slice (at `buf`) with the positions
+// Selects in the packed copy `buf` of an input slice, with the positions
 // `pos` following every exchange.
 template <class T, bool Simd, class I>
-void argselect_slice(const pair_iter &it, npy_intp kth, T *buf, I *pos) {
-    const npy_intp len = it.axis_length;
+void argselect(npy_intp len, npy_intp kth, T *buf, I *pos) {
     for (npy_intp i = 0; i < len; i++) {
-        buf[i] = it.in<T>(i);
         pos[i] = static_cast<I>(i);
     }
-    if (len >= 2) {
-        select_kth<T, Simd>(buf, len, kth, positions<I>{pos});
-    }
+    select_kth<T, Simd>(buf, len, kth, positions<I>{pos});
 }
 
 // The slice loop of argpartition. With `in_output` (packed output slices not
 // longer than 2^31 - 1) each output slice is itself the scratch for the
 // values, and the 32-bit positions in `block`, widened into it at the end,
 // are all the scratch there is: half the memory traffic of the exchanges and
-// less fresh memory per call. Otherwise `block` holds a slice's 64-bit
-// positions and then its values.
+// less fresh memory per call. Otherwise `block` holds the 64-bit positions and
+// then the values of one slice, or of `select_group` slices when `grouped`.
 template <class T, bool Simd>
-void argpartition_slices(pair_iter &it, npy_intp kth, void *block, bool in_output) {
+void argpartition_slices(pair_iter &it, npy_intp kth, void *block, bool in_output,
+                         bool grouped) {
     const npy_intp len = it.axis_length;
     if (in_output) {
         int32_t *pos = static_cast<int32_t *>(block);
         for (; it.more(); it.next()) {
-            argselect_slice<T, Simd>(it, kth, reinterpret_cast<T *>(it.out_ptr), pos);
+            T *buf = reinterpret_cast<T *>(it.out_ptr);
+            copy_slice<T>(it, buf);
+            argselect<T, Simd>(len, kth, buf, pos);
             int64_t *out = reinterpret_cast<int64_t *>(it.out_ptr);
             for (npy_intp i = 0; i < len; i++) {
                 out[i] = pos[i];
             }
         }
-    } else {
-        int64_t *pos = static_cast<int64_t *>(block);
-        T *buf = reinterpret_cast<T *>(pos + len);
-        for (; it.more(); it.next()) {
-            argselect_slice<T, Simd>(it, kth, buf, pos);
-            for (npy_intp i = 0; i < len; i++) {
-                it.out<int64_t>(i) = pos[i];
-            }
+        return;
+    }
+    const npy_intp rows = grouped ? select_group : 1;
+    int64_t *pos = static_cast<int64_t *>(block);
+    T *buf = reinterpret_cast<T *>(pos + rows * len);
+    while (it.more()) {
+        const npy_intp done =
+            grouped && group_here(it, sizeof(T), sizeof(int64_t)) ? select_group : 1;
+        gather<T>(it, done, buf);
+        for (npy_intp g = 0; g < done; g++) {
+            argselect<T, Simd>(len, kth, buf + g * len, pos + g * len);
+        }
+        scatter<int64_t>(it, done, pos);
+        for (npy_intp g = 0; g < done; g++) {
+            it.next();
         }
     }
 }
@@ -179,24 +239,38 @@ void argpartition_slices(pair_iter &it, npy_intp kth, void *block, bool in_outpu
 // The slice loops, compiled once for any x86-64 and once for AVX-512
 // (everything they call inlined into them, so that the vector code is too).
 template <class T>
-__attribute__((flatten)) void partition_slices_plain(pair_iter &it, npy_intp kth, T *buf) {
-    partition_slices<T, false>(it, kth, buf);
+__attribute__((flatten)) void partition_slices_plain(pair_iter &it, npy_intp kth, T *buf,
+                                                     bool grouped) {
+    partition_slices<T, false>(it, kth, buf, grouped);
 }
 template <class T>
 CORVANE_AVX512 __attribute__((flatten)) void partition_slices_avx512(pair_iter &it, npy_intp kth,
-                                                                     T *buf) {
-    partition_slices<T, true>(it, kth, buf);
+                                                                     T *buf, bool grouped) {
+    partition_slices<T, true>(it, kth, buf, grouped);
 }
 template <class T>
 __attribute__((flatten)) void argpartition_slices_plain(pair_iter &it, npy_intp kth, void *block,
-                                                        bool in_output) {
-    argpartition_slices<T, false>(it, kth, block, in_output);
+                                                        bool in_output, bool grouped) {
+    argpartition_slices<T, false>(it, kth, block, in_output, grouped);
 }
 template <class T>
-CORVANE_AVX512 __attribute__((flatten)) void argpartition_slices_avx512(pair_iter &it,
-                                                                        npy_intp kth, void *block,
-                                                                        bool in_output) {
-    argpartition_slices<T, true>(it, kth, block, in_output);
+CORVANE_AVX512 __attribute__((flatten)) void argpartition_slices_avx512(
+    pair_iter &it, npy_intp kth, void *block, bool in_output, bool grouped) {
+    argpartition_slices<T, true>(it, kth, block, in_output, grouped);
+}
+
+// `count` items of `size` bytes from malloc, or null (also when the product
+// does not fit a size_t).
+inline void *scratch(npy_intp count, size_t size) {
+    const size_t n = static_cast<size_t>(count);
+    return n <= SIZE_MAX / size ? malloc(n * size) : nullptr;
+}
+
+// Whether slices could be gathered in groups (see group_here).
+inline bool groups_possible(const pair_iter &it, npy_intp in_size, npy_intp out_size) {
+    const int last = it.outer_last;
+    return last >= 0 && it.in_outer_stride[last] == in_size &&
+           it.out_outer_stride[last] == out_size && it.outer_extent[last] >= select_group;
 }
 
 }  // namespace detail
@@ -232,12 +306,24 @@ PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
     const bool simd = detail::have_avx512();
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-        const bool packed = it.out_step == static_cast<npy_intp>(sizeof(T));
-        T *buf = packed ? nullptr : static_cast<T *>(malloc(sizeof(T) * len));
+        const npy_intp size = sizeof(T);
+        // Scratch only for output slices across the memory order; it is a
+        // help, not a need, so a failed allocation just goes without.
+        T *buf = nullptr;
+        bool grouped = false;
+        if (it.out_step != size) {
+            if (detail::groups_possible(it, size, size)) {
+                buf = static_cast<T *>(detail::scratch(detail::select_group * len, sizeof(T)));
+                grouped = buf != nullptr;
+            }
+            if (buf == nullptr) {
+                buf = static_cast<T *>(detail::scratch(len, sizeof(T)));
+            }
+        }
         if (simd) {
-            detail::partition_slices_avx512<T>(it, kth, buf);
+            detail::partition_slices_avx512<T>(it, kth, buf, grouped);
         } else {
-            detail::partition_slices_plain<T>(it, kth, buf);
+            detail::partition_slices_plain<T>(it, kth, buf, grouped);
         }
         free(buf);
     }
@@ -265,18 +351,29 @@ PyObject *argpartition_axis(PyArrayObject *a, int axis, int kth) {
     static_assert(sizeof(T) <= sizeof(int64_t));
     const bool in_output =
         it.out_step == static_cast<npy_intp>(sizeof(int64_t)) && len <= INT32_MAX;
-    const size_t per = in_output ? sizeof(int32_t) : sizeof(T) + sizeof(int64_t);
-    const size_t count = static_cast<size_t>(len);
     const bool simd = detail::have_avx512();
     bool allocated;
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-        void *block = count <= SIZE_MAX / per ? malloc(per * count) : nullptr;
+        void *block = nullptr;
+        bool grouped = false;
+        if (in_output) {
+            block = detail::scratch(len, sizeof(int32_t));
+        } else {
+            const size_t per = sizeof(T) + sizeof(int64_t);
+            if (detail::groups_possible(it, sizeof(T), sizeof(int64_t))) {
+                block = detail::scratch(detail::select_group * len, per);
+                grouped = block != nullptr;
+            }
+            if (block == nullptr) {
+                block = detail::scratch(len, per);
+            }
+        }
         allocated = block != nullptr;
         if (allocated && simd) {
-            detail::argpartition_slices_avx512<T>(it, kth, block, in_output);
+            detail::argpartition_slices_avx512<T>(it, kth, block, in_output, grouped);
         } else if (allocated) {
-            detail::argpartition_slices_plain<T>(it, kth, block, in_output);
+            detail::argpartition_slices_plain<T>(it, kth, block, in_output, grouped);
         }
         free(block);
     }
