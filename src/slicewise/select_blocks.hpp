@@ -28,8 +28,9 @@
 
 namespace corvane::detail {
 
-// Elements per block: long blocks while much is left to scan (fewer refills
-// to mispredict), short ones near the end (less scanned in vain).
+// Elements per block: about a quarter of what is left to scan, within these
+// bounds: long blocks mean fewer refills to mispredict, short ones less
+// scanned in vain near the end.
 inline constexpr int long_block = 256;
 inline constexpr int short_block = 32;
 // Room for a full vector store past the last collected offset.
@@ -164,7 +165,8 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
     npy_intp last_l = l - 1;  // last exchanged left stop
     npy_intp last_r = r + 1;  // last exchanged right stop
     auto block = [](npy_intp rest) {
-        const npy_intp b = rest >= 4 * long_block ? long_block : short_block;
+        npy_intp b = (rest / 4) & ~npy_intp(15);
+        b = b < short_block ? short_block : (b > long_block ? long_block : b);
         return static_cast<int>(rest < b ? rest : b);
     };
     for (;;) {
@@ -188,25 +190,38 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
             break;
         }
         const int m = nl - sl < nr - sr ? nl - sl : nr - sr;
-        for (int t = 0; t < m; t++) {
-            const npy_intp a = lbase + left[sl + t];
-            const npy_intp b = rbase - right[sr + t];
-            if (!(a < b)) {
-                // The scans meet: at one element (exchanged with itself), or
-                // they have crossed.
-                if (a == b) {
-                    i = a + 1;
-                    j = b - 1;
-                } else {
-                    i = a < last_r ? a : last_r;
-                    j = b > last_l ? b : last_l;
-                }
-                return;
+        if (lb <= rb + 1) {
+            // Every collected left stop lies before the part not yet scanned
+            // and every right stop after it: none of these pairs can cross.
+            for (int t = 0; t < m; t++) {
+                const npy_intp a = lbase + left[sl + t];
+                const npy_intp b = rbase - right[sr + t];
+                std::swap(v[a], v[b]);
+                moved.exchange(a, b);
             }
-            std::swap(v[a], v[b]);
-            moved.exchange(a, b);
-            last_l = a;
-            last_r = b;
+            last_l = lbase + left[sl + m - 1];
+            last_r = rbase - right[sr + m - 1];
+        } else {
+            for (int t = 0; t < m; t++) {
+                const npy_intp a = lbase + left[sl + t];
+                const npy_intp b = rbase - right[sr + t];
+                if (!(a < b)) {
+                    // The scans meet: at one element (exchanged with itself),
+                    // or they have crossed.
+                    if (a == b) {
+                        i = a + 1;
+                        j = b - 1;
+                    } else {
+                        i = a < last_r ? a : last_r;
+                        j = b > last_l ? b : last_l;
+                    }
+                    return;
+                }
+                std::swap(v[a], v[b]);
+                moved.exchange(a, b);
+                last_l = a;
+                last_r = b;
+            }
         }
         sl += m;
         sr += m;
