@@ -37,8 +37,8 @@ def _partition_cases(inputs: list[Input]) -> list[Case]:
                 Case(
                     name,
                     inp.label,
-                    lambda f=func, a=a, k=kth, axis=axis: f(a, k, axis=axis),
-                    (Peer("numpy", lambda f=peer, a=a, k=kth, axis=axis: f(a, k, axis=axis)),),
+                    lambda f=func, a=a, k=kth, axis=axis: f(a, k, axis),
+                    (Peer("numpy", lambda f=peer, a=a, k=kth, axis=axis: f(a, k, axis)),),
                 )
             )
     return out
