@@ -303,3 +303,14 @@ def test_reference_counts_unchanged():
             with pytest.raises((TypeError, ValueError)):
                 bad()
     assert [sys.getrefcount(o) for o in objs] == before
+
+
+@pytest.mark.parametrize("dtype", NATIVE_DTYPES)
+def test_unaligned_arrays_are_replaced_in_place(dtype):
+    base = np.array([[1, 0, 1], [0, 7, 1]], dtype)
+    buf = np.zeros(base.nbytes + 1, np.uint8)
+    u = np.ndarray(base.shape, base.dtype, buffer=buf, offset=1)
+    u[...] = base
+    assert not u.flags.aligned
+    assert cr.replace(u, 1, 5) is u
+    assert_same(np.array(u), numpy_replace(base, 1, 5))

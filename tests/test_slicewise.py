@@ -513,3 +513,28 @@ def test_zero_length_outer_dimensions(data):
         assert_same(cr.argpartition(a, 0, axis), slow.argpartition(a, 0, axis))
         assert_same(cr.rankdata(a, axis), slow.rankdata(a, axis))
         assert_same(cr.push(a, 1, axis), slow.push(a, 1, axis))
+
+
+def _unaligned(a: np.ndarray) -> np.ndarray:
+    """A copy of `a` whose data starts one byte past an aligned address."""
+    buf = np.zeros(a.nbytes + 1, np.uint8)
+    out = np.ndarray(a.shape, a.dtype, buffer=buf, offset=1)
+    out[...] = a
+    assert not out.flags.aligned
+    return out
+
+
+@pytest.mark.parametrize("dtype", NATIVE_DTYPES)
+def test_unaligned_arrays_give_the_same_results(dtype):
+    rng = np.random.default_rng(11)
+    a = (rng.standard_normal((40, 9)) * 10).astype(dtype)
+    if a.dtype.kind == "f":
+        a[rng.random(a.shape) < 0.2] = np.nan
+    u = _unaligned(a)
+    for axis in (0, 1):
+        assert_same(cr.partition(u, 4, axis), cr.partition(a, 4, axis))
+        assert_same(cr.argpartition(u, 4, axis), cr.argpartition(a, 4, axis))
+        assert_same(cr.rankdata(u, axis), cr.rankdata(a, axis))
+        assert_same(cr.nanrankdata(u, axis), cr.nanrankdata(a, axis))
+        assert_same(cr.push(u, 2, axis), cr.push(a, 2, axis))
+    assert_same(cr.rankdata(u), cr.rankdata(a))

@@ -134,7 +134,9 @@ PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
         !parse_value(r.new_obj, integer_kernel, "`new` must be a number", new_v)) {
         return nullptr;
     }
-    if (t < 0) {
+    // The kernels read and write whole elements through typed pointers,
+    // which needs aligned data; the rare unaligned array goes to corvane.slow.
+    if (t < 0 || !PyArray_ISALIGNED(a)) {
         return slow_fallback("replace", args, kwds);
     }
     return replace_kernels[t](a, old_v, new_v);

@@ -175,8 +175,10 @@ PyObject *slicewise_entry(const slicewise_function &f, PyObject *args, PyObject 
     if (!parse_axis(r.axis, f.mode, arr, axis) || !parse_n(r.n, f.mode, n)) {
         return nullptr;
     }
+    // The kernels read whole elements through typed pointers, which needs
+    // aligned data; the rare unaligned array is answered by corvane.slow.
     const int t = dtype_index(PyArray_TYPE(arr.array()));
-    slicewise_kernel k = t < 0 ? nullptr : f.kernels[t];
+    slicewise_kernel k = t < 0 || !PyArray_ISALIGNED(arr.array()) ? nullptr : f.kernels[t];
     return k != nullptr ? k(arr.array(), axis, n) : slow_fallback(f.name, args, kwds);
 }
 
