@@ -26,6 +26,7 @@ SIGNATURES = {
     "nanrankdata": "nanrankdata(a, axis=None)",
     "push": "push(a, n=None, axis=-1)",
 }
+SCIPY = tuple(int(p) for p in scipy.__version__.split(".")[:2])
 X = np.arange(12.0).reshape(3, 4)
 V = np.arange(5.0)
 S = np.array(3.0)
@@ -132,8 +133,14 @@ def test_inputs_that_are_not_arrays_are_converted():
     assert_same(cr.rankdata(np.array(5.0)), np.array([1.0]))
     assert_same(cr.nanrankdata([[1, 1], [0, 2]]), np.array([2.5, 2.5, 1.0, 4.0]))
     assert_same(cr.push([1.0, np.nan]), np.array([1.0, 1.0]))
-    with pytest.raises(ValueError):
-        cr.push([[1.0], [2.0, 3.0]])
+
+    class Unconvertible:
+        def __array__(self, *args, **kwargs):
+            raise ValueError("no array here")
+
+    for name in NAMES:
+        with pytest.raises(ValueError, match="^no array here$"):
+            getattr(cr, name)(Unconvertible(), *_extra(name))
 
 
 @pytest.mark.parametrize("name", NAMES)
@@ -385,6 +392,8 @@ def test_ranking_matches_scipy(a, data):
     flat, ax = (a.ravel(), 0) if axis is None else (a, axis)
     if flat.size == 0:
         return
+    if SCIPY < (1, 11) and a.dtype.kind == "f" and np.isinf(a).any():
+        return  # SciPy 1.10 takes +inf and -inf together for a NaN
     if a.dtype.kind == "i" or not np.isnan(a).any():
         np.testing.assert_array_equal(
             cr.rankdata(a, axis), scipy.stats.rankdata(flat, axis=ax, method="average")
