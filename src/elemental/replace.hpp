@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
+#include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/py_ref.hpp"
@@ -49,48 +51,92 @@ bool cast_to_element(const replace_value &v, T &out) {
 
 namespace detail {
 
-// Applies `f` to every element of `a` in place, in the whole-array walk.
-template <class T, class F>
-void update_all(slice_iter &it, F f) {
+// Every element x becomes `with` where `match(x)`, else stays x: one store per
+// element, changed or not, so the loop is a compare-and-select the compiler
+// vectorises. Integers select through masks, as a branch per element would be
+// mispredicted wherever matches come at random.
+template <class T, class Match>
+inline T pick(T x, T with, Match match) {
+    if constexpr (is_float<T>) {
+        return match(x) ? with : x;
+    } else {
+        using U = std::make_unsigned_t<T>;
+        const U mask = U(0) - static_cast<U>(match(x));
+        return static_cast<T>(static_cast<U>(x) ^ ((static_cast<U>(x) ^ static_cast<U>(with)) & mask));
+    }
+}
+
+// The whole-array walk, replacing in every slice.
+template <class T, class Match>
+void replace_walk(slice_iter &it, T with, Match match) {
     for (; it.more(); it.next()) {
         const npy_intp len = it.slice_len;
         const npy_intp stride = it.slice_stride;
         if (stride == static_cast<npy_intp>(sizeof(T))) {
             T *x = reinterpret_cast<T *>(it.slice_start);
             for (npy_intp j = 0; j < len; j++) {
-                x[j] = f(x[j]);
+                x[j] = pick(x[j], with, match);
             }
         } else {
             char *p = it.slice_start;
             for (npy_intp j = 0; j < len; j++, p += stride) {
                 T &x = *reinterpret_cast<T *>(p);
-                x = f(x);
+                x = pick(x, with, match);
             }
         }
     }
 }
 
-}  // namespace detail
-
-// Replaces in `a` (writeable, native byte order, element type T) and returns
-// a new reference to it, or null after a failed cast check. Every element is
-// stored back, changed or not, so the loop is a compare-and-blend the
-// compiler can vectorise.
+// Matching `old` (or NaN): the two predicates of replace.
 template <class T>
-PyObject *replace_kernel(PyArrayObject *a, const replace_value &old_v, const replace_value &new_v) {
+struct equal_to {
+    T old;
+    bool operator()(T x) const { return x == old; }
+};
+template <class T>
+struct nan_test {
+    bool operator()(T x) const { return is_nan(x); }
+};
+
+// The walk compiled for any x86-64 and for AVX-512 (chosen at run time).
+template <class T, class Match>
+__attribute__((flatten)) void replace_walk_plain(slice_iter &it, T with, Match match) {
+    replace_walk(it, with, match);
+}
+template <class T, class Match>
+CORVANE_AVX512 __attribute__((flatten)) void replace_walk_avx512(slice_iter &it, T with,
+                                                                  Match match) {
+    replace_walk(it, with, match);
+}
+
+// Runs the walk over all of `a` with the lock released (unless `a` is tiny).
+template <class T, class Match>
+void replace_all(PyArrayObject *a, T with, Match match) {
     slice_iter it;
     slice_iter_init_all(it, a);
+    const bool simd = have_avx512();
+    gil_released nogil(worth_releasing(PyArray_SIZE(a)));
+    if (simd) {
+        replace_walk_avx512(it, with, match);
+    } else {
+        replace_walk_plain(it, with, match);
+    }
+}
+
+}  // namespace detail
+
+// Replaces in `a` (writeable, aligned, native byte order, element type T) and
+// returns a new reference to it, or null after a failed cast check.
+template <class T>
+PyObject *replace_kernel(PyArrayObject *a, const replace_value &old_v, const replace_value &new_v) {
     if constexpr (is_float<T>) {
         static_assert(std::numeric_limits<T>::is_iec559);
         // float32 arrays compare with, and store, the values rounded to float32.
         const T new_x = static_cast<T>(new_v.real);
         if (is_nan(old_v.real)) {
-            gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-            detail::update_all<T>(it, [new_x](T x) { return is_nan(x) ? new_x : x; });
+            detail::replace_all<T>(a, new_x, detail::nan_test<T>{});
         } else {
-            const T old_x = static_cast<T>(old_v.real);
-            gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-            detail::update_all<T>(it, [old_x, new_x](T x) { return x == old_x ? new_x : x; });
+            detail::replace_all<T>(a, new_x, detail::equal_to<T>{static_cast<T>(old_v.real)});
         }
     } else {
         // An integer array holds no NaN: nothing to replace, `new` unchecked.
@@ -107,8 +153,7 @@ PyObject *replace_kernel(PyArrayObject *a, const replace_value &old_v, const rep
             PyErr_SetString(PyExc_ValueError, "Cannot safely cast `new` to int");
             return nullptr;
         }
-        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-        detail::update_all<T>(it, [old_x, new_x](T x) { return x == old_x ? new_x : x; });
+        detail::replace_all<T>(a, new_x, detail::equal_to<T>{old_x});
     }
     return py_ref::borrow(reinterpret_cast<PyObject *>(a)).release();
 }

@@ -248,7 +248,7 @@ PyObject *push_axis(PyArrayObject *a, int axis, int n) {
         pair_iter it;
         pair_iter_init(it, a, y.array(), axis);
         const npy_intp limit = n < 0 ? NPY_MAX_INTP : n;
-        const bool simd = detail::have_avx512();
+        const bool simd = have_avx512();
         if (it.axis_length != 0) {
             gil_released nogil(worth_releasing(PyArray_SIZE(a)));
             if (simd) {

@@ -303,7 +303,7 @@ PyObject *partition_axis(PyArrayObject *a, int axis, int kth) {
     if (kth < 0 || kth > len - 1) {
         return kth_out_of_range(kth, len);
     }
-    const bool simd = detail::have_avx512();
+    const bool simd = have_avx512();
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         const npy_intp size = sizeof(T);
@@ -351,7 +351,7 @@ PyObject *argpartition_axis(PyArrayObject *a, int axis, int kth) {
     static_assert(sizeof(T) <= sizeof(int64_t));
     const bool in_output =
         it.out_step == static_cast<npy_intp>(sizeof(int64_t)) && len <= INT32_MAX;
-    const bool simd = detail::have_avx512();
+    const bool simd = have_avx512();
     bool allocated;
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));

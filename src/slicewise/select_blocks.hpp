@@ -24,6 +24,7 @@
 
 #include <immintrin.h>
 
+#include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
 
 namespace corvane::detail {
@@ -52,9 +53,6 @@ int collect_plain(const T *v, npy_intp base, int count, T pivot, int32_t *out) {
     }
     return n;
 }
-
-// Functions compiled for processors with AVX-512 (chosen at run time).
-#define CORVANE_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt")))
 
 // collect_plain with 512-bit compares and compressed stores of the offsets. A
 // last, partial vector is read with a mask, so nothing outside the count is
@@ -132,12 +130,6 @@ CORVANE_AVX512 int collect_avx512(const T *v, npy_intp base, int count, T pivot,
         n += __builtin_popcount(mask);
     }
     return n;
-}
-
-// Whether the AVX-512 collection can run here (libgcc reads the processor's
-// features once, at load).
-inline bool have_avx512() {
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
 }
 
 template <class T, bool FromLeft, bool Simd>
