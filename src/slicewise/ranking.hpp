@@ -104,9 +104,10 @@ bool has_nan(PyArrayObject *a) {
 }
 
 // The sort keys of nanrankdata: `a` itself when it holds no NaN, else a copy
-// with every NaN read as +inf. Null with an exception set on failure.
+// (NumPy's, laid out like `a`) with every NaN made +inf in one run over it.
+// Null with an exception set on failure.
 template <class T>
-py_ref nan_free_keys(PyArrayObject *a, int axis) {
+py_ref nan_free_keys(PyArrayObject *a) {
     bool any;
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
@@ -116,17 +117,18 @@ py_ref nan_free_keys(PyArrayObject *a, int axis) {
         return py_ref::borrow(reinterpret_cast<PyObject *>(a));
     }
     py_ref keys = py_ref::steal(PyArray_NewLikeArray(a, NPY_KEEPORDER, nullptr, 0));
-    if (!keys) {
-        return keys;
+    if (!keys || PyArray_CopyInto(keys.array(), a) < 0) {
+        return py_ref();
     }
-    pair_iter it;
-    pair_iter_init(it, a, keys.array(), axis);
+    slice_iter it;
+    slice_iter_init_all(it, keys.array());
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         for (; it.more(); it.next()) {
-            for (npy_intp i = 0; i < it.axis_length; i++) {
-                const T v = it.in<T>(i);
-                it.out<T>(i) = is_nan(v) ? std::numeric_limits<T>::infinity() : v;
+            char *p = it.slice_start;
+            for (npy_intp j = 0; j < it.slice_len; j++, p += it.slice_stride) {
+                T &v = *reinterpret_cast<T *>(p);
+                v = is_nan(v) ? std::numeric_limits<T>::infinity() : v;
             }
         }
     }
@@ -141,7 +143,7 @@ template <class T, bool NanStaysNan>
 PyObject *rank_axis(PyArrayObject *a, int axis, int) {
     py_ref keys = py_ref::borrow(reinterpret_cast<PyObject *>(a));
     if constexpr (NanStaysNan) {
-        keys = detail::nan_free_keys<T>(a, axis);
+        keys = detail::nan_free_keys<T>(a);
         if (!keys) {
             return nullptr;
         }
