@@ -45,7 +45,7 @@ struct positions {
 namespace detail {
 
 // Leaves v[k] where it would be in sorted order, nothing greater before it and
-// nothing smaller after it. n >= 2, 0 <= k < n. Strict comparisons throughout,
+// nothing smaller after it. n >= 1, 0 <= k < n. Strict comparisons throughout,
 // so NaN (never less, never greater) stops both scans and the loop still ends.
 // Packed slices run the exchange loop by blocks (select_blocks.hpp), with the
 // same result as the plain loop used for strided ones.
@@ -212,6 +212,9 @@ void argpartition_slices(pair_iter &it, npy_intp kth, void *block, bool in_outpu
             T *buf = reinterpret_cast<T *>(it.out_ptr);
             copy_slice<T>(it, buf);
             argselect<T, Simd>(len, kth, buf, pos);
+            // The slice's memory changes type from T to int64 here: keep the
+            // compiler from moving any store of the selection past this point.
+            __asm__ __volatile__("" ::: "memory");
             int64_t *out = reinterpret_cast<int64_t *>(it.out_ptr);
             for (npy_intp i = 0; i < len; i++) {
                 out[i] = pos[i];
