@@ -6,6 +6,7 @@ import os
 import subprocess
 import sys
 import textwrap
+import warnings
 
 import numpy as np
 import pandas as pd
@@ -236,6 +237,14 @@ def test_partition_keeps_the_memory_order_and_gives_plain_arrays():
     for name in NAMES:
         out = getattr(cr, name)(f.view(Sub), *_extra(name))
         assert type(out) is np.ndarray
+    # A matrix stays 2-d through its own ravel; axis=None still flattens it.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", PendingDeprecationWarning)
+        m = np.matrix([[3.0, 1.0], [2.0, 5.0]])
+    assert_same(cr.rankdata(m), np.array([3.0, 1.0, 2.0, 4.0]))
+    assert_same(cr.nanrankdata(m), np.array([3.0, 1.0, 2.0, 4.0]))
+    assert_same(cr.partition(m, 1, None), slow.partition(np.asarray(m), 1, None))
+    assert_same(cr.argpartition(m, 3, None), slow.argpartition(np.asarray(m), 3, None))
 
 
 def _check_partitioned(a: np.ndarray, out: np.ndarray, kth: int, axis: int | None) -> None:

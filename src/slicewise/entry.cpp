@@ -111,7 +111,15 @@ bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {
             return false;
         }
         if (ndim != 1) {
-            py_ref flat = py_ref::steal(PyArray_Ravel(arr.array(), NPY_CORDER));
+            // A subclass may keep its own shape rules through ravel (a matrix
+            // stays 2-d), so a subclass is flattened as a plain view.
+            py_ref plain = PyArray_CheckExact(arr.array())
+                               ? py_ref::borrow(arr.get())
+                               : py_ref::steal(PyArray_View(arr.array(), nullptr, &PyArray_Type));
+            if (!plain) {
+                return false;
+            }
+            py_ref flat = py_ref::steal(PyArray_Ravel(plain.array(), NPY_CORDER));
             if (!flat) {
                 return false;
             }
