@@ -1,6 +1,7 @@
 #include "elemental/entry.hpp"
 
 #include "elemental/replace.hpp"
+#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/keywords.hpp"
 
@@ -14,20 +15,6 @@ struct replace_args {
     PyObject *old_obj = nullptr;
     PyObject *new_obj = nullptr;
 };
-
-bool type_error(const char *message) {
-    PyErr_SetString(PyExc_TypeError, message);
-    return false;
-}
-
-// Looks `key` up in kwds; a missing key raises `missing`. Borrowed result.
-bool take_keyword(PyObject *kwds, PyObject *key, const char *missing, PyObject *&out) {
-    out = PyDict_GetItemWithError(kwds, key);
-    if (out == nullptr) {
-        return PyErr_Occurred() ? false : type_error(missing);
-    }
-    return true;
-}
 
 bool parse_args(PyObject *args, PyObject *kwds, replace_args &r) {
     const Py_ssize_t n = PyTuple_GET_SIZE(args);
@@ -43,17 +30,19 @@ bool parse_args(PyObject *args, PyObject *kwds, replace_args &r) {
     if (n >= 3) {
         return type_error("wrong number of arguments 1");
     }
-    if (n >= 1) {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    } else if (!take_keyword(kwds, pystr_a, "Cannot find `a` keyword input", r.a)) {
+    Py_ssize_t found = 0;
+    r.a = n >= 1 ? PyTuple_GET_ITEM(args, 0)
+                 : require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
+    if (r.a == nullptr) {
         return false;
     }
-    if (n >= 2) {
-        r.old_obj = PyTuple_GET_ITEM(args, 1);
-    } else if (!take_keyword(kwds, pystr_old, "Cannot find `old` keyword input", r.old_obj)) {
+    r.old_obj = n >= 2 ? PyTuple_GET_ITEM(args, 1)
+                       : require_keyword(kwds, pystr_old, found, "Cannot find `old` keyword input");
+    if (r.old_obj == nullptr) {
         return false;
     }
-    if (!take_keyword(kwds, pystr_new, "Cannot find `new` keyword input", r.new_obj)) {
+    r.new_obj = require_keyword(kwds, pystr_new, found, "Cannot find `new` keyword input");
+    if (r.new_obj == nullptr) {
         return false;
     }
     if (PyDict_GET_SIZE(kwds) != 3 - n) {

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/keywords.hpp"
 #include "frame/py_ref.hpp"
@@ -17,18 +18,6 @@ struct slicewise_args {
     PyObject *axis = nullptr;
 };
 
-// Looks `key` up in kwds; counts it when present. Borrowed result.
-PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
-    PyObject *v = PyDict_GetItemWithError(kwds, key);
-    found += v != nullptr;
-    return v;
-}
-
-bool wrong_count(const char *message) {
-    PyErr_SetString(PyExc_TypeError, message);
-    return false;
-}
-
 bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args &r) {
     const Py_ssize_t p = PyTuple_GET_SIZE(args);
     const bool has_n = mode != PARSE_AXIS;
@@ -40,7 +29,7 @@ bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args 
         default: ok = p >= 1 && p <= 3; break;
         }
         if (!ok) {
-            return wrong_count("wrong number of arguments");
+            return type_error("wrong number of arguments");
         }
         r.a = PyTuple_GET_ITEM(args, 0);
         if (has_n) {
@@ -52,21 +41,21 @@ bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args 
         return true;
     }
     if (p > (has_n ? 2 : 1)) {
-        return wrong_count("wrong number of arguments");
+        return type_error("wrong number of arguments");
     }
     Py_ssize_t found = 0;
     if (p == 0) {
-        r.a = take_keyword(kwds, pystr_a, found);
+        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
         if (r.a == nullptr) {
-            return PyErr_Occurred() ? false : wrong_count("Cannot find `a` keyword input");
+            return false;
         }
     } else {
         r.a = PyTuple_GET_ITEM(args, 0);
     }
     if (mode == PARSE_KTH && p < 2) {
-        r.n = take_keyword(kwds, pystr_kth, found);
+        r.n = require_keyword(kwds, pystr_kth, found, "Cannot find `kth` keyword input");
         if (r.n == nullptr) {
-            return PyErr_Occurred() ? false : wrong_count("Cannot find `kth` keyword input");
+            return false;
         }
     } else if (mode == PARSE_N && p < 2) {
         r.n = take_keyword(kwds, pystr_n, found);
@@ -78,18 +67,9 @@ bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args 
         return false;
     }
     if (found != PyDict_GET_SIZE(kwds)) {
-        return wrong_count("wrong number of keyword arguments");
+        return type_error("wrong number of keyword arguments");
     }
     return true;
-}
-
-// A new reference to `a` as an array: arrays and their subclasses as they are,
-// anything else through NumPy's conversion.
-py_ref as_array(PyObject *a) {
-    if (PyArray_Check(a)) {
-        return py_ref::borrow(a);
-    }
-    return py_ref::steal(PyArray_FromAny(a, nullptr, 0, 0, 0, nullptr));
 }
 
 bool axis_out_of_bounds(int value) {
