@@ -3,6 +3,10 @@
 from __future__ import annotations
 
 import os
+import subprocess
+import sys
+import tempfile
+import textwrap
 
 import numpy as np
 import pytest
@@ -140,3 +144,15 @@ def assert_same(got: object, want: object, *, rtol: float = 0.0) -> None:
 @pytest.fixture
 def rng() -> np.random.Generator:
     return np.random.default_rng(12345)
+
+
+def run_python(code: str) -> subprocess.CompletedProcess:
+    """Runs `code` in a fresh interpreter, away from the source tree (whose
+    `corvane/` has no built modules) so that `import corvane` finds the build."""
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+        cwd=tempfile.gettempdir(),
+    )

@@ -4,14 +4,20 @@
 from __future__ import annotations
 
 import os
-import subprocess
 import sys
-import textwrap
 
 import numpy as np
 import pandas as pd
 import pytest
-from conftest import FALLBACK_DTYPES, LAYOUTS, NATIVE_DTYPES, assert_same, values, with_layout
+from conftest import (
+    FALLBACK_DTYPES,
+    LAYOUTS,
+    NATIVE_DTYPES,
+    assert_same,
+    run_python,
+    values,
+    with_layout,
+)
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -380,18 +386,12 @@ def test_rank_of_equal_integers_is_exactly_zero():
     assert_same(cr.move_rank(x, 7), cr.move_rank(x.astype(np.float64), 7))
 
 
-def _run(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
-    )
-
-
 @pytest.mark.skipif(
     "asan" in os.environ.get("LD_PRELOAD", "") or sys.platform != "linux",
     reason="address-space limit (ASan reserves its shadow memory)",
 )
 def test_failed_ring_allocation_raises_memory_error():
-    res = _run(
+    res = run_python(
         """
         import resource
         import numpy as np

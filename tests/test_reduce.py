@@ -2,13 +2,11 @@
 
 from __future__ import annotations
 
-import subprocess
 import sys
-import textwrap
 
 import numpy as np
 import pytest
-from conftest import FALLBACK_DTYPES, array_and_axis, arrays, assert_same
+from conftest import FALLBACK_DTYPES, array_and_axis, arrays, assert_same, run_python
 from hypothesis import given
 
 import corvane as cr
@@ -150,15 +148,8 @@ def test_reference_errors_pass_through_for_big_endian():
         cr.nansum(big, axis=5)
 
 
-def _run(code: str, cwd) -> subprocess.CompletedProcess:
-    # Run away from the source tree so that `import corvane` finds the build.
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, cwd=cwd
-    )
-
-
-def test_fallback_failures_raise_runtime_errors(tmp_path):
-    res = _run(
+def test_fallback_failures_raise_runtime_errors():
+    res = run_python(
         """
         import sys, types
         import numpy as np
@@ -179,8 +170,7 @@ def test_fallback_failures_raise_runtime_errors(tmp_path):
                 print(e)
         fake.nansum = lambda a, axis=None: "recovered"
         print(cr.nansum(a))
-        """,
-        tmp_path,
+        """
     )
     assert res.returncode == 0, res.stderr
     assert res.stdout.splitlines() == [

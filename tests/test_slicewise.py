@@ -3,16 +3,22 @@
 from __future__ import annotations
 
 import os
-import subprocess
 import sys
-import textwrap
 import warnings
 
 import numpy as np
 import pandas as pd
 import pytest
 import scipy.stats
-from conftest import FALLBACK_DTYPES, NATIVE_DTYPES, arrays, assert_same, values, with_layout
+from conftest import (
+    FALLBACK_DTYPES,
+    NATIVE_DTYPES,
+    arrays,
+    assert_same,
+    run_python,
+    values,
+    with_layout,
+)
 from hypothesis import given
 from hypothesis import strategies as st
 
@@ -314,18 +320,12 @@ def test_partition_with_nan_finishes():
     assert_same(cr.partition(np.full(9, np.nan), 4), np.full(9, np.nan))
 
 
-def _in_subprocess(code: str) -> subprocess.CompletedProcess:
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120
-    )
-
-
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="ASan reserves memory")
 def test_argpartition_scratch_failure_is_a_memory_error():
     # The address space is capped so that the output fits but the scratch
     # block does not; afterwards the output must be gone again and the
     # interpreter fully usable (the lock was taken back).
-    res = _in_subprocess(
+    res = run_python(
         """
         import resource
         import numpy as np

@@ -311,16 +311,18 @@ def _median(a: npt.ArrayLike, axis: object, skip_nan: bool) -> ReduceResult:
     if length == 0:
         return _finish(np.full(x.shape[:-1], np.nan, out_dtype), ax, True)
     xs = np.sort(x, axis=-1)
-    if kind[0] == "i":
-        # Integer middle values are averaged in float64, so their sum cannot overflow.
-        xs = xs.astype(np.float64)
-        count = np.full(x.shape[:-1], length)
-    else:
-        count = (~np.isnan(x)).sum(axis=-1)
+    count = np.full(x.shape[:-1], length) if kind[0] == "i" else (~np.isnan(x)).sum(axis=-1)
     upper = np.take_along_axis(xs, np.minimum(count // 2, length - 1)[..., None], -1)[..., 0]
     lower = np.take_along_axis(xs, np.maximum(count // 2 - 1, 0)[..., None], -1)[..., 0]
     with np.errstate(all="ignore"):
-        res = np.where(count % 2 == 1, upper, (lower + upper) * xs.dtype.type(0.5))
+        if kind[0] == "i":
+            # The exact sum of the two middle integers (Python ints cannot
+            # overflow), rounded once to float64, then halved.
+            total = np.asarray(lower.astype(object) + upper.astype(object), dtype=object)
+            even = np.array([float(t) for t in total.ravel()], np.float64).reshape(total.shape)
+            res = np.where(count % 2 == 1, upper.astype(np.float64), even * 0.5)
+        else:
+            res = np.where(count % 2 == 1, upper, (lower + upper) * xs.dtype.type(0.5))
     bad = (count == 0) if skip_nan else (count < length)
     res = np.where(bad, np.nan, res).astype(out_dtype)
     return _finish(res, ax, True)
