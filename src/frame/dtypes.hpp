@@ -4,6 +4,7 @@
 // the traits below carry what differs between them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -61,6 +62,19 @@ inline constexpr bool is_nan(T x) {
 template <class R>
 inline constexpr R nan_of() {
     return std::numeric_limits<R>::quiet_NaN();
+}
+
+// x, or +0 when x is NaN. Done on the bits: a data-dependent select would
+// otherwise become a branch, and random NaNs make that mispredict.
+template <class T>
+inline T zero_if_nan(T x) {
+    if constexpr (is_float<T>) {
+        using U = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
+        const U keep = U(0) - static_cast<U>(x == x);
+        return std::bit_cast<T>(std::bit_cast<U>(x) & keep);
+    } else {
+        return x;
+    }
 }
 
 // Wrapping arithmetic for the integer sums: signed overflow is undefined, so

@@ -18,8 +18,8 @@ struct nansum_op {
     static acc init() { return T(0); }
     static void add(acc &s, T x) {
         // The running sum starts at +0 and never becomes -0, so adding +0
-        // for a NaN is the same as skipping it, without a branch.
-        s = wrap_add(s, is_nan(x) ? T(0) : x);
+        // for a NaN is the same as skipping it.
+        s = wrap_add(s, zero_if_nan(x));
     }
     static out finish(const acc &s, npy_intp) { return s; }
     static out empty() { return T(0); }
@@ -36,9 +36,8 @@ struct nanmean_op {
     };
     static acc init() { return {R(0), 0}; }
     static void add(acc &s, T x) {
-        const bool keep = !is_nan(x);
-        s.sum += keep ? static_cast<R>(x) : R(0);
-        s.count += keep;
+        s.sum += static_cast<R>(zero_if_nan(x));
+        s.count += !is_nan(x);
     }
     static out finish(const acc &s, npy_intp) {
         return s.count == 0 ? nan_of<R>() : s.sum / static_cast<R>(s.count);

@@ -1,0 +1,39 @@
+"""Reductions against NumPy's nan-functions and numbagg."""
+
+from __future__ import annotations
+
+import numpy as np
+
+import corvane as cr
+from corvane.bench.data import optional, reduce_inputs
+from corvane.bench.harness import Case, Peer
+
+numbagg = optional("numbagg")
+
+
+def _sum_of_squares(a: np.ndarray, axis: int | None) -> object:
+    return np.sum(a * a, axis=axis)
+
+
+# corvane function -> (NumPy peer, numbagg function name or None)
+PEERS = {
+    "nansum": (np.nansum, "nansum"),
+    "nanmean": (np.nanmean, "nanmean"),
+    "ss": (_sum_of_squares, None),
+}
+
+
+def cases(quick: bool) -> list[Case]:
+    out = []
+    for name, (np_func, nb_name) in PEERS.items():
+        func = getattr(cr, name)
+        for inp in reduce_inputs(quick):
+            a, axis = inp.array, inp.axis
+            peers = [Peer("numpy", lambda f=np_func, a=a, axis=axis: f(a, axis=axis))]
+            if numbagg is not None and nb_name is not None:
+                nb = getattr(numbagg, nb_name)
+                peers.append(Peer("numbagg", lambda f=nb, a=a, axis=axis: f(a, axis=axis)))
+            out.append(
+                Case(name, inp.label, lambda f=func, a=a, axis=axis: f(a, axis=axis), tuple(peers))
+            )
+    return out

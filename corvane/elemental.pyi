@@ -1,0 +1,3 @@
+import numpy as np
+
+def replace(a: np.ndarray, old: float, new: float) -> np.ndarray: ...

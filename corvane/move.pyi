@@ -1,0 +1,33 @@
+import numpy as np
+from numpy.typing import ArrayLike
+
+def move_sum(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_mean(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_std(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
+) -> np.ndarray: ...
+def move_var(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
+) -> np.ndarray: ...
+def move_min(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_max(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_argmin(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_argmax(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_median(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
+def move_rank(
+    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> np.ndarray: ...
