@@ -15,10 +15,11 @@ from collections import deque
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 
-import corvane.move
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
+
+import corvane.move
 
 NAN = float("nan")
 INF = float("inf")
@@ -370,3 +371,41 @@ def test_hypothesis_plain(data: st.DataObject, window: int, values: list[float])
     min_count = data.draw(st.integers(1, window))
     with handle(window, min_count, False) as mm:
         run_sequence(mm, values, window, min_count, False, check=True)
+
+
+@pytest.mark.parametrize(("lower", "window"), [(True, 15), (True, 17), (False, 16), (False, 18)])
+def test_sink_takes_the_last_of_equal_children(lower: bool, window: int) -> None:
+    # The root of one heap gets seven (partial node) or eight (full node)
+    # children with two equal extremes; when the root's value is replaced by
+    # one that sinks, the equal child at the higher position rises.
+    # Fill values alternate: even steps go to the lower heap, odd to the upper.
+    kids = [1.0, 4.0, 2.0, 4.0, 3.0, 0.0, 1.0, 2.0] if lower else [9.0, 6.0, 8.0, 6.0, 7.0]
+    kids += [10.0, 9.0, 8.0]
+    xs = []
+    for k in range(window):
+        if lower:
+            xs.append(5.0 if k == 0 else 100.0 + k if k % 2 else kids[k // 2 - 1])
+        else:
+            upper = kids[k // 2 - 1] if k % 2 else -100.0 - k
+            xs.append(-1.0 if k == 0 else 5.0 if k == 1 else upper)
+    with handle(window, 1, False) as mm:
+        for x in xs:
+            lib.mm_update_init(mm, x)
+        s = mm.contents
+        heap = s.lower_heap if lower else s.upper_heap
+        size = s.lower_size if lower else s.upper_size
+        assert size - 1 == (8 if window > 16 else 7)
+        children = [heap[i].contents.value for i in range(1, size)]
+        assert children == kids[: size - 1]
+        # Positions 2 and 4 hold the equal extremes.
+        winner = addr(heap[4])
+        if lower:
+            new, window_values = 0.5, [*xs[1:], 0.5]
+        else:
+            # First the lower root's entry comes round again, unchanged.
+            assert lib.mm_update(mm, -1.0) == 2.0
+            new, window_values = 50.0, [*xs[2:], -1.0, 50.0]
+        lib.mm_update(mm, new)
+        assert addr(heap[0]) == winner
+        assert heap[4].contents.value == new
+        check_invariants(mm, window_values, filling=False)
