@@ -14,6 +14,7 @@ import random
 from collections import deque
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
+from typing import TYPE_CHECKING, Any, TypeAlias
 
 import pytest
 from hypothesis import given, settings
@@ -61,7 +62,10 @@ class MMState(ctypes.Structure):
     ]
 
 
-Handle = ctypes.POINTER(MMState)
+if TYPE_CHECKING:
+    Handle: TypeAlias = ctypes._Pointer[MMState]
+else:
+    Handle = ctypes.POINTER(MMState)
 lib = ctypes.CDLL(corvane.move.__file__)
 for _name in ("mm_new", "mm_new_nan"):
     getattr(lib, _name).argtypes = [ctypes.c_uint64, ctypes.c_uint64]
@@ -88,7 +92,7 @@ def same(a: float, b: float) -> bool:
     return a == b or (math.isnan(a) and math.isnan(b))
 
 
-def addr(p: ctypes._Pointer) -> int:  # type: ignore[type-arg]
+def addr(p: ctypes._Pointer[Any]) -> int:
     return ctypes.cast(p, ctypes.c_void_p).value or 0
 
 
