@@ -25,9 +25,7 @@ LAYOUTS = ("C", "F", "reversed", "strided", "broadcast", "readonly")
 
 
 def shapes(min_dims: int = 0, max_dims: int = 4, max_side: int = 6) -> st.SearchStrategy:
-    return st.lists(
-        st.integers(0, max_side), min_size=min_dims, max_size=max_dims
-    ).map(tuple)
+    return st.lists(st.integers(0, max_side), min_size=min_dims, max_size=max_dims).map(tuple)
 
 
 @st.composite
@@ -38,10 +36,10 @@ def values(draw: st.DrawFn, shape: tuple[int, ...], dtype: str) -> np.ndarray:
     kind = np.dtype(dtype).kind
     if kind == "f":
         scale = draw(st.sampled_from([1.0, 1e3, 1e-3]))
-        a = (rng.standard_normal(shape) * scale).astype(dtype)
+        a = np.array(rng.standard_normal(shape) * scale, dtype=dtype)
         if draw(st.booleans()):
             # Few distinct values make ties and exact cancellations likely.
-            a = np.round(a).astype(dtype)
+            a = np.array(np.round(a), dtype=dtype)
         nan_p = draw(st.sampled_from([0.0, 0.0, 0.1, 0.5, 1.0]))
         inf_p = draw(st.sampled_from([0.0, 0.0, 0.05]))
         r = rng.random(shape)
@@ -50,13 +48,13 @@ def values(draw: st.DrawFn, shape: tuple[int, ...], dtype: str) -> np.ndarray:
         a[(r >= nan_p + inf_p) & (r < nan_p + 2 * inf_p)] = -np.inf
         return a
     if kind == "b":
-        return rng.random(shape) < 0.5
+        return np.asarray(rng.random(shape) < 0.5)
     info = np.iinfo(dtype)
     if draw(st.booleans()):
         lo, hi = max(info.min, -20), min(info.max, 20)
     else:
         lo, hi = info.min, info.max
-    return rng.integers(lo, hi, size=shape, dtype=dtype, endpoint=True)
+    return np.asarray(rng.integers(lo, hi, size=shape, dtype=dtype, endpoint=True))
 
 
 def with_layout(a: np.ndarray, layout: str) -> np.ndarray:

@@ -99,9 +99,9 @@ def format_table(rows: Iterable[Row]) -> str:
         for r in rows
     ]
     widths = [max(len(h), *(len(line[i]) for line in lines)) for i, h in enumerate(header)]
-    out = ["  ".join(h.ljust(w) for h, w in zip(header, widths))]
+    out = ["  ".join(h.ljust(w) for h, w in zip(header, widths, strict=True))]
     out.append("  ".join("-" * w for w in widths))
-    out += ["  ".join(c.ljust(w) for c, w in zip(line, widths)) for line in lines]
+    out += ["  ".join(c.ljust(w) for c, w in zip(line, widths, strict=True)) for line in lines]
     return "\n".join(out)
 
 

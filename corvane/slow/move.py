@@ -1,0 +1,274 @@
+"""Reference moving-window functions: the ten functions of ``corvane.move`` in NumPy.
+
+Every output position i of a slice holds a statistic of the non-NaN values among the
+last ``window`` values up to and including i (fewer at the start of the slice), or NaN
+when there are fewer than ``min_count`` of them.  Each window is computed afresh from
+its own values, so an infinity affects exactly the windows that hold it.  Output is
+float32 for float32 input and float64 for every other element type.
+"""
+
+from __future__ import annotations
+
+from collections.abc import Callable
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+from numpy.lib.stride_tricks import sliding_window_view
+
+from corvane.slow._common import as_array, as_c_int, check_axis
+
+Array = npt.NDArray[Any]
+
+#: A window statistic: (windows, non-NaN mask) of shape (..., window) -> values (...).
+Stat = Callable[[Array, Array], Array]
+
+__all__ = [
+    "move_argmax",
+    "move_argmin",
+    "move_max",
+    "move_mean",
+    "move_median",
+    "move_min",
+    "move_rank",
+    "move_std",
+    "move_sum",
+    "move_var",
+]
+
+#: Upper bound on the number of window elements materialised at once.
+_BLOCK = 1 << 20
+
+
+def _parse(
+    a: npt.ArrayLike, window: object, min_count: object, axis: object, ddof: object
+) -> tuple[Array, int, int, int, int]:
+    """Convert and check the arguments in the order and with the messages of the module."""
+    arr = as_array(a)
+    win = as_c_int(window, "`window` must be an integer")
+    if min_count is None:
+        count = win
+    else:
+        count = as_c_int(min_count, "`min_count` must be an integer or None")
+        if count > win:
+            raise ValueError(f"min_count ({count}) cannot be greater than window ({win})")
+        if count < 1:
+            raise ValueError("`min_count` must be greater than zero.")
+    if arr.ndim == 0:
+        raise ValueError("moving window functions require ndim > 0")
+    ax = check_axis(as_c_int(axis, "`axis` must be an integer"), arr.ndim)
+    dof = as_c_int(ddof, "`ddof` must be an integer")
+    length = arr.shape[ax]
+    if not 1 <= win <= length:
+        raise ValueError(f"Moving window (={win}) must between 1 and {length}, inclusive")
+    if arr.dtype.kind not in "biuf":
+        raise TypeError(f"moving window functions do not support {arr.dtype} arrays")
+    return arr, win, count, ax, dof
+
+
+def _out_dtype(arr: Array) -> np.dtype[Any]:
+    """float32 for float32 input, float64 for everything else."""
+    return np.dtype(np.float32 if arr.dtype == np.float32 else np.float64)
+
+
+def _moving(
+    arr: Array, window: int, min_count: int, axis: int, stat: Stat, values: Array | None = None
+) -> Array:
+    """Apply ``stat`` to every window along ``axis`` and apply the ``min_count`` rule.
+
+    ``values`` (default: ``arr`` in the output's float type) are the numbers the statistic
+    sees.  Each slice is preceded by ``window - 1`` padding entries that count as NaN, so
+    position i of the slice sees the window ending at i, shortened at the start.
+    """
+    out_dtype = _out_dtype(arr)
+    if values is None:
+        values = arr.astype(out_dtype)
+    ok = ~np.isnan(arr) if arr.dtype.kind == "f" else np.ones(arr.shape, bool)
+
+    n = arr.shape[axis]
+    x = np.moveaxis(values, axis, -1).reshape(-1, n)
+    m = np.moveaxis(ok, axis, -1).reshape(-1, n)
+    pad = window - 1
+    x = np.concatenate([np.zeros((x.shape[0], pad), x.dtype), x], axis=1)
+    m = np.concatenate([np.zeros((m.shape[0], pad), bool), m], axis=1)
+
+    res = np.empty((x.shape[0], n), out_dtype)
+    step = max(1, min(n, _BLOCK // window))
+    rows = max(1, _BLOCK // (step * window))
+    with np.errstate(all="ignore"):
+        for r0 in range(0, x.shape[0], rows):
+            for p0 in range(0, n, step):
+                p1 = min(n, p0 + step)
+                wx = sliding_window_view(x[r0 : r0 + rows, p0 : p1 + pad], window, axis=1)
+                wm = sliding_window_view(m[r0 : r0 + rows, p0 : p1 + pad], window, axis=1)
+                count = wm.sum(axis=-1)
+                res[r0 : r0 + rows, p0:p1] = np.where(count >= min_count, stat(wx, wm), np.nan)
+
+    out = np.empty(arr.shape, out_dtype)
+    dest = np.moveaxis(out, axis, -1)
+    dest[...] = res.reshape(dest.shape)
+    return out
+
+
+# --------------------------------------------------------------------------------------
+# Window statistics
+# --------------------------------------------------------------------------------------
+
+
+def _sum(w: Array, ok: Array) -> Array:
+    """Sum of the non-NaN values (IEEE: +inf and -inf together give NaN)."""
+    total: Array = np.where(ok, w, w.dtype.type(0)).sum(axis=-1)
+    return total
+
+
+def _mean(w: Array, ok: Array) -> Array:
+    """Mean of the non-NaN values."""
+    mean: Array = _sum(w, ok) / ok.sum(axis=-1).astype(w.dtype)
+    return mean
+
+
+def _var_stat(ddof: int, root: bool) -> Stat:
+    """Two-pass variance (or its square root) of the non-NaN values, divisor N - ddof."""
+
+    def stat(w: Array, ok: Array) -> Array:
+        count = ok.sum(axis=-1)
+        mean = _sum(w, ok) / count.astype(w.dtype)
+        dev = np.where(ok, w - mean[..., None], w.dtype.type(0))
+        var: Array = (dev * dev).sum(axis=-1) / (count - ddof).astype(w.dtype)
+        if root:
+            var = np.sqrt(var)
+        return var
+
+    return stat
+
+
+def _newest_extreme(w: Array, ok: Array, largest: bool) -> Array:
+    """Distance back from the window's end to the newest non-NaN extreme (0 = newest)."""
+    key = np.where(ok, w, -np.inf if largest else np.inf)
+    best = key.max(axis=-1) if largest else key.min(axis=-1)
+    hit = ok & (w == best[..., None])
+    back: Array = np.argmax(hit[..., ::-1], axis=-1)
+    return back
+
+
+def _extreme_stat(largest: bool, position: bool) -> Stat:
+    """The window's extreme value, or its distance back from the window's end."""
+
+    def stat(w: Array, ok: Array) -> Array:
+        back = _newest_extreme(w, ok, largest)
+        if position:
+            return back
+        return np.take_along_axis(w, (w.shape[-1] - 1 - back)[..., None], axis=-1)[..., 0]
+
+    return stat
+
+
+def _median(w: Array, ok: Array) -> Array:
+    """Median of the non-NaN values; an even count averages the two middle ones."""
+    xs = np.sort(np.where(ok, w, np.nan), axis=-1)
+    count = ok.sum(axis=-1)
+    last = w.shape[-1] - 1
+    upper = np.take_along_axis(xs, np.minimum(count // 2, last)[..., None], axis=-1)[..., 0]
+    lower = np.take_along_axis(xs, np.maximum(count // 2 - 1, 0)[..., None], axis=-1)[..., 0]
+    return np.where(count % 2 == 1, upper, (lower + upper) * 0.5)
+
+
+def _rank_stat(out_dtype: np.dtype[Any]) -> Stat:
+    """Rank of the window's last value among its non-NaN values, scaled to [-1, 1]."""
+
+    def stat(w: Array, ok: Array) -> Array:
+        current = w[..., -1:]
+        others, ok_others = w[..., :-1], ok[..., :-1]
+        less2 = 2 * (ok_others & (others < current)).sum(axis=-1)
+        equal = 1 + (ok_others & (others == current)).sum(axis=-1)
+        valid = 1 + ok_others.sum(axis=-1)
+        # 2 * (((less2 + equal) - 1) * 0.5 / (valid - 1) - 0.5), in this order of
+        # operations; float32 output rounds the quotient to float32 before the last steps.
+        half = ((less2 + equal).astype(np.float64) - 1.0) * 0.5
+        quotient = (half / (valid - 1).astype(np.float64)).astype(out_dtype)
+        scaled = (quotient.astype(np.float64) - 0.5) * 2.0
+        scaled = np.where(valid == 1, 0.0, scaled)
+        return np.where(ok[..., -1], scaled, np.nan)
+
+    return stat
+
+
+# --------------------------------------------------------------------------------------
+# Public functions
+# --------------------------------------------------------------------------------------
+
+
+def move_sum(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Array:
+    """Moving window sum along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _sum)
+
+
+def move_mean(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window mean along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _mean)
+
+
+def move_std(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
+) -> Array:
+    """Moving window standard deviation along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, dof = _parse(a, window, min_count, axis, ddof)
+    return _moving(arr, win, count, ax, _var_stat(dof, root=True))
+
+
+def move_var(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
+) -> Array:
+    """Moving window variance along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, dof = _parse(a, window, min_count, axis, ddof)
+    return _moving(arr, win, count, ax, _var_stat(dof, root=False))
+
+
+def move_min(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Array:
+    """Moving window minimum along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _extreme_stat(largest=False, position=False))
+
+
+def move_max(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Array:
+    """Moving window maximum along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _extreme_stat(largest=True, position=False))
+
+
+def move_argmin(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window index of minimum along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _extreme_stat(largest=False, position=True))
+
+
+def move_argmax(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window index of maximum along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    return _moving(arr, win, count, ax, _extreme_stat(largest=True, position=True))
+
+
+def move_median(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window median along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    # The median is formed in float64 (float32 values widened) and then narrowed.
+    return _moving(arr, win, count, ax, _median, values=arr.astype(np.float64))
+
+
+def move_rank(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window ranking along the specified axis, optionally ignoring NaNs."""
+    arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
+    # Values are compared in their own type, so large int64 values are ranked exactly.
+    return _moving(arr, win, count, ax, _rank_stat(_out_dtype(arr)), values=arr)
