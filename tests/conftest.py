@@ -65,11 +65,11 @@ def with_layout(a: np.ndarray, layout: str) -> np.ndarray:
         return np.asfortranarray(a)
     if layout == "reversed":
         # Negative strides in every dimension, values unchanged.
-        b = np.ascontiguousarray(a[(slice(None, None, -1),) * a.ndim])
-        return b[(slice(None, None, -1),) * a.ndim]
+        flip = (slice(None, None, -1),) * a.ndim + (Ellipsis,)  # `...` keeps 0-d arrays
+        return np.ascontiguousarray(a[flip])[flip]
     if layout == "strided":
         big = np.zeros(tuple(2 * n for n in a.shape), dtype=a.dtype)
-        view = big[(slice(None, None, 2),) * a.ndim]
+        view = big[(slice(None, None, 2),) * a.ndim + (Ellipsis,)]
         view[...] = a
         return view
     if layout == "broadcast":

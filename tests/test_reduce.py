@@ -93,8 +93,9 @@ def test_inputs_that_are_not_arrays_are_converted():
     assert_same(cr.nansum([1, 2]), 3)
     assert_same(cr.nansum(a=[1, 2], axis=None), 3)
     assert_same(cr.nansum(((1.0, 2.0), (3.0, 4.0)), 0), np.array([4.0, 6.0]))
-    with pytest.raises(ValueError):
-        cr.nansum([[1, 2], [3]])
+    if np.lib.NumpyVersion(np.__version__) >= "1.24.0":
+        with pytest.raises(ValueError):  # NumPy's own refusal of ragged lists
+            cr.nansum([[1, 2], [3]])
 
 
 def test_subclass_is_read_as_plain_array():
@@ -149,13 +150,14 @@ def test_reference_errors_pass_through_for_big_endian():
         cr.nansum(big, axis=5)
 
 
-def _run(code: str) -> subprocess.CompletedProcess:
+def _run(code: str, cwd) -> subprocess.CompletedProcess:
+    # Run away from the source tree so that `import corvane` finds the build.
     return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, cwd=cwd
     )
 
 
-def test_fallback_failures_raise_runtime_errors():
+def test_fallback_failures_raise_runtime_errors(tmp_path):
     res = _run(
         """
         import sys, types
@@ -177,7 +179,8 @@ def test_fallback_failures_raise_runtime_errors():
                 print(e)
         fake.nansum = lambda a, axis=None: "recovered"
         print(cr.nansum(a))
-        """
+        """,
+        tmp_path,
     )
     assert res.returncode == 0, res.stderr
     assert res.stdout.splitlines() == [
