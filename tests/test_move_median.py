@@ -204,6 +204,18 @@ def test_window_one_is_a_copy(dtype: str) -> None:
     assert got[0, 0] != 99
 
 
+@pytest.mark.parametrize("dtype", ["float64", "float32", "int64", "int32"])
+def test_unaligned_input(dtype: str) -> None:
+    # A field of a packed record: every element sits at an odd address.
+    rec = np.zeros(50, dtype=[("pad", "i1"), ("x", dtype)])
+    rec["x"] = np.random.default_rng(2).integers(-9, 9, 50)
+    x = rec["x"]
+    assert not x.flags.aligned
+    for window in (1, 7):
+        m = min(3, window)
+        assert_same(cr.move_median(x, window, m), oracle(x.copy(), window, m))
+
+
 def test_subclass_input_gives_plain_ndarray() -> None:
     class Tagged(np.ndarray):
         pass
