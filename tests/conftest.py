@@ -21,7 +21,7 @@ NATIVE_DTYPES = ("float64", "float32", "int64", "int32")
 FLOAT_DTYPES = ("float64", "float32")
 # Element types without a native kernel: answered by corvane.slow.
 FALLBACK_DTYPES = ("float16", "int8", "int16", "uint8", "uint32", "uint64", "bool", "longlong")
-LAYOUTS = ("C", "F", "reversed", "strided", "broadcast", "readonly")
+LAYOUTS = ("C", "F", "reversed", "strided", "broadcast", "readonly", "unaligned")
 
 
 def shapes(min_dims: int = 0, max_dims: int = 4, max_side: int = 6) -> st.SearchStrategy:
@@ -78,6 +78,12 @@ def with_layout(a: np.ndarray, layout: str) -> np.ndarray:
         if a.ndim >= 1 and a.shape[0] > 0:
             return np.broadcast_to(a[:1], a.shape)
         return a
+    if layout == "unaligned":
+        # One byte into a buffer: elements off their natural alignment.
+        buf = np.zeros(a.nbytes + 1, np.uint8)
+        b = np.frombuffer(buf.data, a.dtype, count=a.size, offset=1).reshape(a.shape)
+        b[...] = a
+        return b
     if layout == "readonly":
         b = a.copy()
         b.flags.writeable = False

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import gc
+import os
 import sys
 import threading
 import tracemalloc
@@ -104,7 +105,9 @@ def test_no_leaks(name):
     tracemalloc.stop()
     assert [sys.getrefcount(o) for o in (native, fallback, ints)] == refs
     assert blocks < 200, f"{blocks} more live blocks after 300 rounds"
-    assert _rss_kib() - rss < 8 * 1024, "resident memory grew by more than 8 MiB"
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        # (AddressSanitizer keeps freed memory in quarantine: no RSS check there.)
+        assert _rss_kib() - rss < 8 * 1024, "resident memory grew by more than 8 MiB"
 
 
 @pytest.mark.parametrize("name", [n for n in ALL if n != "replace"])
@@ -196,22 +199,32 @@ def test_hostile_arguments_raise_ordinary_exceptions(name, args, kw):
             np.testing.assert_array_equal(original, copy)
 
 
+def _outcome(call) -> object:
+    """The result of `call`, or its exception's type and message."""
+    try:
+        return call()
+    except (TypeError, ValueError) as e:
+        return (type(e), str(e))
+
+
 @settings(max_examples=40)
 @given(data=st.data(), name=st.sampled_from([n for n in ALL if n != "replace"]))
 def test_every_layout_gives_the_same_result(data, name):
     shape = data.draw(st.lists(st.integers(3, 5), min_size=2, max_size=3).map(tuple))
     dtype = data.draw(st.sampled_from(["float64", "float32", "int64", "int32"]))
     a = data.draw(values(shape, dtype))
-    want = [form() for form in call_forms(name, np.ascontiguousarray(a))]
+    want = [_outcome(form) for form in call_forms(name, np.ascontiguousarray(a))]
     for layout in LAYOUTS:
         if layout == "broadcast":
             continue
         b = with_layout(a, layout)
         for form, w in zip(call_forms(name, b), want, strict=True):
-            got = form()
+            got = _outcome(form)
             assert type(got) is type(w)
-            if name in ("partition", "argpartition"):
-                continue  # any partitioned order is valid; checked elsewhere
+            if isinstance(w, tuple) or name in ("partition", "argpartition"):
+                # Errors must agree; any partitioned order is valid (checked elsewhere).
+                assert not isinstance(w, tuple) or got == w, (layout, got, w)
+                continue
             got, w = np.asarray(got), np.asarray(w)
             if got.dtype.kind == "f":
                 # Whole-array float sums run in memory order, which differs

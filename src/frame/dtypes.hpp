@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bit>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -57,6 +58,16 @@ inline constexpr bool is_nan(T x) {
     } else {
         return false;
     }
+}
+
+// Reads one element. NumPy arrays need not be aligned (a view at a byte offset,
+// a field of a record), so elements are read through memcpy, which compiles
+// to a plain (or unaligned vector) load.
+template <class T>
+inline T load(const char *p) {
+    T v;
+    std::memcpy(&v, p, sizeof(T));
+    return v;
 }
 
 template <class R>

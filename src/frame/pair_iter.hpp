@@ -24,7 +24,7 @@ struct pair_iter {
 
     template <class T>
     T in(npy_intp j) const {
-        return *reinterpret_cast<const T *>(in_ptr + j * in_step);
+        return load<T>(in_ptr + j * in_step);  // inputs may be unaligned
     }
     template <class T>
     T &out(npy_intp j) const {

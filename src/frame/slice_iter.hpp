@@ -7,7 +7,7 @@
 // fills the k-th element of a C-ordered output.
 #pragma once
 
-#include "frame/numpy_api.hpp"
+#include "frame/dtypes.hpp"
 
 namespace corvane {
 
@@ -31,7 +31,7 @@ struct slice_iter {
 
     template <class T>
     T get(npy_intp j) const {
-        return *reinterpret_cast<const T *>(slice_start + j * slice_stride);
+        return load<T>(slice_start + j * slice_stride);
     }
 
     void next() {

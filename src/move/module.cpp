@@ -1,7 +1,12 @@
 // The move module: its method table and PyInit_move.
 #include "frame/keywords.hpp"
 #include "frame/module_init.hpp"
-#include "frame/slow_method.hpp"
+#include "move/docstrings.hpp"
+#include "move/entry.hpp"
+#include "move/extremes.hpp"
+#include "move/rank.hpp"
+#include "move/sums.hpp"
+#include "move/variance.hpp"
 
 PyObject *pystr_a = nullptr;
 PyObject *pystr_window = nullptr;
@@ -12,36 +17,20 @@ PyObject *pystr_ddof = nullptr;
 namespace corvane {
 namespace {
 
-#define MOVE_FUNCTION(f, sig, summary)                                                         \
-    constexpr char name_##f[] = #f;                                                            \
-    constexpr char doc_##f[] = CORVANE_SIGNATURE(sig) summary "\n";
-MOVE_FUNCTION(move_sum, "move_sum(a, window, min_count=None, axis=-1)",
-              "Moving window sum along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_mean, "move_mean(a, window, min_count=None, axis=-1)",
-              "Moving window mean along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_std, "move_std(a, window, min_count=None, axis=-1, ddof=0)",
-              "Moving window standard deviation along the specified axis, optionally\n"
-              "ignoring NaNs.")
-MOVE_FUNCTION(move_var, "move_var(a, window, min_count=None, axis=-1, ddof=0)",
-              "Moving window variance along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_min, "move_min(a, window, min_count=None, axis=-1)",
-              "Moving window minimum along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_max, "move_max(a, window, min_count=None, axis=-1)",
-              "Moving window maximum along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_argmin, "move_argmin(a, window, min_count=None, axis=-1)",
-              "Moving window index of minimum along the specified axis, optionally\n"
-              "ignoring NaNs.")
-MOVE_FUNCTION(move_argmax, "move_argmax(a, window, min_count=None, axis=-1)",
-              "Moving window index of maximum along the specified axis, optionally\n"
-              "ignoring NaNs.")
-MOVE_FUNCTION(move_median, "move_median(a, window, min_count=None, axis=-1)",
-              "Moving window median along the specified axis, optionally ignoring NaNs.")
-MOVE_FUNCTION(move_rank, "move_rank(a, window, min_count=None, axis=-1)",
-              "Moving window ranking along the specified axis, optionally ignoring NaNs.")
-#undef MOVE_FUNCTION
+constexpr move_function fn_move_sum{"move_sum", MOVE_KERNELS(move_sum), false};
+constexpr move_function fn_move_mean{"move_mean", MOVE_KERNELS(move_mean), false};
+constexpr move_function fn_move_std{"move_std", MOVE_KERNELS(move_std), true};
+constexpr move_function fn_move_var{"move_var", MOVE_KERNELS(move_var), true};
+constexpr move_function fn_move_min{"move_min", MOVE_KERNELS(move_min), false};
+constexpr move_function fn_move_max{"move_max", MOVE_KERNELS(move_max), false};
+constexpr move_function fn_move_argmin{"move_argmin", MOVE_KERNELS(move_argmin), false};
+constexpr move_function fn_move_argmax{"move_argmax", MOVE_KERNELS(move_argmax), false};
+// Null kernels: answered by corvane.slow until its kernels are native.
+constexpr move_function fn_move_median{"move_median", {}, false};
+constexpr move_function fn_move_rank{"move_rank", MOVE_KERNELS(move_rank), false};
 
 #define METHOD(f) \
-    {#f, CORVANE_KW_METHOD(slow_method<name_##f>), METH_VARARGS | METH_KEYWORDS, doc_##f}
+    {#f, CORVANE_KW_METHOD(move_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
 
 PyMethodDef methods[] = {
     METHOD(move_sum),    METHOD(move_mean),   METHOD(move_std),    METHOD(move_var),
@@ -51,7 +40,7 @@ PyMethodDef methods[] = {
 #undef METHOD
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "move", "Corvane moving window functions.", -1, methods,
+    PyModuleDef_HEAD_INIT, "move", doc::module, -1, methods,
     nullptr, nullptr, nullptr, nullptr,
 };
 
