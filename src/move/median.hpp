@@ -10,8 +10,6 @@
 // narrowed; every other input gives float64.
 #pragma once
 
-#include <cstring>
-
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/pair_iter.hpp"
@@ -56,16 +54,6 @@ PyObject *move_median_copy(PyArrayObject *a) {
     }
 }
 
-// Element j of the current input slice as a double. NumPy arrays need not be
-// aligned (a view at a byte offset, a field of a packed record), so the value
-// is read through memcpy, which compiles to a plain load.
-template <class T>
-inline double median_input(const pair_iter &it, npy_intp j) {
-    T v;
-    std::memcpy(&v, it.in_ptr + j * it.in_step, sizeof(T));
-    return static_cast<double>(v);
-}
-
 template <class T>
 PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis, int) {
     using O = real_of<T>;
@@ -97,12 +85,12 @@ PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis
         while (it.more()) {
             npy_intp i = 0;
             for (; i < fill; i++) {
-                const double x = median_input<T>(it, i);
+                const double x = static_cast<double>(it.in<T>(i));
                 it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_init_nan(h, x)
                                                         : mm_update_init(h, x));
             }
             for (; i < n; i++) {
-                const double x = median_input<T>(it, i);
+                const double x = static_cast<double>(it.in<T>(i));
                 it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_nan(h, x) : mm_update(h, x));
             }
             mm_reset(h);
