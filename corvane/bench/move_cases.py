@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
+from functools import partial
 
 import numpy as np
 
@@ -89,7 +90,7 @@ def cases(quick: bool) -> list[Case]:
                 Case(
                     name,
                     inp.label,
-                    lambda f=func, a=a, w=w, ax=axis: f(a, w, axis=ax),
+                    partial(func, a, w, axis=axis),
                     tuple(peers),
                 )
             )

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+from functools import partial
+
 import numpy as np
 
 import corvane as cr
@@ -29,11 +31,9 @@ def cases(quick: bool) -> list[Case]:
         func = getattr(cr, name)
         for inp in reduce_inputs(quick):
             a, axis = inp.array, inp.axis
-            peers = [Peer("numpy", lambda f=np_func, a=a, axis=axis: f(a, axis=axis))]
+            peers = [Peer("numpy", partial(np_func, a, axis=axis))]
             if numbagg is not None and nb_name is not None:
                 nb = getattr(numbagg, nb_name)
-                peers.append(Peer("numbagg", lambda f=nb, a=a, axis=axis: f(a, axis=axis)))
-            out.append(
-                Case(name, inp.label, lambda f=func, a=a, axis=axis: f(a, axis=axis), tuple(peers))
-            )
+                peers.append(Peer("numbagg", partial(nb, a, axis=axis)))
+            out.append(Case(name, inp.label, partial(func, a, axis=axis), tuple(peers)))
     return out

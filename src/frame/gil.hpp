@@ -12,12 +12,23 @@ namespace corvane {
 class gil_released {
   public:
     gil_released() : state_(PyEval_SaveThread()) {}
-    ~gil_released() { PyEval_RestoreThread(state_); }
+    // Keeps the lock when `release` is false: a loop over a handful of
+    // elements ends sooner than releasing and retaking the lock would.
+    explicit gil_released(bool release) : state_(release ? PyEval_SaveThread() : nullptr) {}
+    ~gil_released() {
+        if (state_ != nullptr) {
+            PyEval_RestoreThread(state_);
+        }
+    }
     gil_released(const gil_released &) = delete;
     gil_released &operator=(const gil_released &) = delete;
 
   private:
     PyThreadState *state_;
 };
+
+// Whether a loop over `elements` elements is long enough to release the lock
+// for (the threshold NumPy uses for the same purpose).
+inline bool worth_releasing(npy_intp elements) { return elements > 500; }
 
 }  // namespace corvane

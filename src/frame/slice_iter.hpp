@@ -63,6 +63,8 @@ inline void slice_iter_along(slice_iter &it, PyArrayObject *a, int axis) {
     const npy_intp *strides = PyArray_STRIDES(a);
     it.last_outer = ndim - 2;
     it.slice_axis = axis;
+    it.slice_len = 0;
+    it.slice_stride = 0;
     int k = 0;
     for (int d = 0; d < ndim; d++) {
         if (d == axis) {

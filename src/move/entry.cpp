@@ -1,5 +1,6 @@
 #include "move/entry.hpp"
 
+#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/keywords.hpp"
 
@@ -16,32 +17,10 @@ struct move_args {
     PyObject *ddof = nullptr;
 };
 
-bool wrong_arg_count() {
-    PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
-    return false;
-}
-
-// Looks `key` up in kwds and counts it when present. Borrowed result; null
-// when absent (or on a lookup error, which stays set).
-PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
-    PyObject *v = PyDict_GetItemWithError(kwds, key);
-    found += v != nullptr;
-    return v;
-}
-
-// Like take_keyword, for a keyword the call cannot do without.
-PyObject *require_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found, const char *msg) {
-    PyObject *v = take_keyword(kwds, key, found);
-    if (v == nullptr && !PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, msg);
-    }
-    return v;
-}
-
 bool parse_keywords(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r) {
     const Py_ssize_t n = PyTuple_GET_SIZE(args);
     if (n > 4 || (n == 4 && !accepts_ddof)) {
-        return wrong_arg_count();
+        return type_error("wrong number of arguments");
     }
     Py_ssize_t found = 0;
     if (n == 0) {
@@ -93,7 +72,7 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r)
     }
     const Py_ssize_t n = PyTuple_GET_SIZE(args);
     if (n < 2 || n > 5 || (n == 5 && !accepts_ddof)) {
-        return wrong_arg_count();
+        return type_error("wrong number of arguments");
     }
     r.a = PyTuple_GET_ITEM(args, 0);
     r.window = PyTuple_GET_ITEM(args, 1);
@@ -107,15 +86,6 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r)
         r.ddof = PyTuple_GET_ITEM(args, 4);
     }
     return true;
-}
-
-// A new reference to `a` as an array: arrays and their subclasses as they are,
-// anything else through NumPy's conversion.
-py_ref as_array(PyObject *a) {
-    if (PyArray_Check(a)) {
-        return py_ref::borrow(a);
-    }
-    return py_ref::steal(PyArray_FromAny(a, nullptr, 0, 0, 0, nullptr));
 }
 
 // PyArray_PyIntAsInt, with its error replaced by TypeError `msg`.

@@ -1,5 +1,6 @@
 #include "reduce/entry.hpp"
 
+#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/keywords.hpp"
 
@@ -12,13 +13,6 @@ struct reduce_args {
     PyObject *axis = Py_None;
     PyObject *ddof = nullptr;
 };
-
-// Looks `key` up in kwds; counts it when present. Borrowed result.
-PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
-    PyObject *v = PyDict_GetItemWithError(kwds, key);
-    found += v != nullptr;
-    return v;
-}
 
 bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &r) {
     const Py_ssize_t n = PyTuple_GET_SIZE(args);
@@ -33,20 +27,15 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &
             }
             return true;
         }
-        PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
-        return false;
+        return type_error("wrong number of arguments");
     }
     if (n > 2 || (n == 2 && !accepts_ddof)) {
-        PyErr_SetString(PyExc_TypeError, "wrong number of arguments");
-        return false;
+        return type_error("wrong number of arguments");
     }
     Py_ssize_t found = 0;
     if (n == 0) {
-        r.a = take_keyword(kwds, pystr_a, found);
+        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
         if (r.a == nullptr) {
-            if (!PyErr_Occurred()) {
-                PyErr_SetString(PyExc_TypeError, "Cannot find `a` keyword input");
-            }
             return false;
         }
     } else {
@@ -65,19 +54,9 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &
         return false;
     }
     if (found != PyDict_GET_SIZE(kwds)) {
-        PyErr_SetString(PyExc_TypeError, "wrong number of keyword arguments");
-        return false;
+        return type_error("wrong number of keyword arguments");
     }
     return true;
-}
-
-// A new reference to `a` as an array: arrays and their subclasses as they are,
-// anything else through NumPy's conversion.
-py_ref as_array(PyObject *a) {
-    if (PyArray_Check(a)) {
-        return py_ref::borrow(a);
-    }
-    return py_ref::steal(PyArray_FromAny(a, nullptr, 0, 0, 0, nullptr));
 }
 
 // Normalises `axis`; -1 marks the whole-array path. Returns false with an

@@ -1,7 +1,11 @@
 // The slicewise module: its method table and PyInit_slicewise.
 #include "frame/keywords.hpp"
 #include "frame/module_init.hpp"
-#include "frame/slow_method.hpp"
+#include "slicewise/docstrings.hpp"
+#include "slicewise/entry.hpp"
+#include "slicewise/push.hpp"
+#include "slicewise/ranking.hpp"
+#include "slicewise/select.hpp"
 
 PyObject *pystr_a = nullptr;
 PyObject *pystr_n = nullptr;
@@ -11,23 +15,17 @@ PyObject *pystr_axis = nullptr;
 namespace corvane {
 namespace {
 
-#define SLICEWISE_FUNCTION(f, sig, summary)                                                    \
-    constexpr char name_##f[] = #f;                                                            \
-    constexpr char doc_##f[] = CORVANE_SIGNATURE(sig) summary "\n";
-SLICEWISE_FUNCTION(partition, "partition(a, kth, axis=-1)",
-                   "Partition array elements along given axis.")
-SLICEWISE_FUNCTION(argpartition, "argpartition(a, kth, axis=-1)",
-                   "Return indices that would partition array along the given axis.")
-SLICEWISE_FUNCTION(rankdata, "rankdata(a, axis=None)",
-                   "Ranks the data, dealing with ties appropriately.")
-SLICEWISE_FUNCTION(nanrankdata, "nanrankdata(a, axis=None)",
-                   "Ranks the data, dealing with ties and NaNs appropriately.")
-SLICEWISE_FUNCTION(push, "push(a, n=None, axis=-1)",
-                   "Fill missing values (NaNs) with most recent non-missing values.")
-#undef SLICEWISE_FUNCTION
+constexpr slicewise_function fn_partition{
+    "partition", CORVANE_FOUR(partition_axis), PARSE_KTH};
+constexpr slicewise_function fn_argpartition{
+    "argpartition", CORVANE_FOUR(argpartition_axis), PARSE_KTH};
+constexpr slicewise_function fn_rankdata{"rankdata", CORVANE_FOUR(rankdata_axis), PARSE_AXIS};
+constexpr slicewise_function fn_nanrankdata{
+    "nanrankdata", CORVANE_FOUR(nanrankdata_axis), PARSE_AXIS};
+constexpr slicewise_function fn_push{"push", CORVANE_FOUR(push_axis), PARSE_N};
 
 #define METHOD(f) \
-    {#f, CORVANE_KW_METHOD(slow_method<name_##f>), METH_VARARGS | METH_KEYWORDS, doc_##f}
+    {#f, CORVANE_KW_METHOD(slicewise_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
 
 PyMethodDef methods[] = {
     METHOD(partition),   METHOD(argpartition), METHOD(rankdata),
@@ -36,8 +34,7 @@ PyMethodDef methods[] = {
 #undef METHOD
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "slicewise",
-    "Corvane non-reducing functions that operate along an axis.", -1, methods,
+    PyModuleDef_HEAD_INIT, "slicewise", doc::module, -1, methods,
     nullptr, nullptr, nullptr, nullptr,
 };
 

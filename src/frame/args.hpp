@@ -1,0 +1,44 @@
+// Small pieces every entry routine uses to read its arguments.
+#pragma once
+
+#include "frame/py_ref.hpp"
+
+namespace corvane {
+
+// Sets TypeError `message`; returns false so a parser can `return type_error(..)`.
+inline bool type_error(const char *message) {
+    PyErr_SetString(PyExc_TypeError, message);
+    return false;
+}
+
+// Looks `key` up in the keyword dictionary and counts it when present, so the
+// caller can compare the count with the dictionary's size afterwards (which
+// rejects unknown and repeated keywords in one test). Borrowed result; null
+// when absent or on a lookup error (which stays set).
+inline PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
+    PyObject *v = PyDict_GetItemWithError(kwds, key);
+    found += v != nullptr;
+    return v;
+}
+
+// take_keyword for a keyword the call cannot do without: TypeError `missing`
+// when it is absent.
+inline PyObject *require_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found,
+                                 const char *missing) {
+    PyObject *v = take_keyword(kwds, key, found);
+    if (v == nullptr && !PyErr_Occurred()) {
+        type_error(missing);
+    }
+    return v;
+}
+
+// A new reference to `a` as an array: arrays and their subclasses as they are,
+// anything else through NumPy's conversion (null with NumPy's exception).
+inline py_ref as_array(PyObject *a) {
+    if (PyArray_Check(a)) {
+        return py_ref::borrow(a);
+    }
+    return py_ref::steal(PyArray_FromAny(a, nullptr, 0, 0, 0, nullptr));
+}
+
+}  // namespace corvane

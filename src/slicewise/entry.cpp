@@ -1,0 +1,173 @@
+#include "slicewise/entry.hpp"
+
+#include <utility>
+
+#include "frame/args.hpp"
+#include "frame/fallback.hpp"
+#include "frame/keywords.hpp"
+#include "frame/py_ref.hpp"
+
+namespace corvane {
+
+namespace {
+
+// Borrowed argument objects; null where the caller did not give one.
+struct slicewise_args {
+    PyObject *a = nullptr;
+    PyObject *n = nullptr;  // `kth` or `n`
+    PyObject *axis = nullptr;
+};
+
+bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args &r) {
+    const Py_ssize_t p = PyTuple_GET_SIZE(args);
+    const bool has_n = mode != PARSE_AXIS;
+    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
+        bool ok;
+        switch (mode) {
+        case PARSE_KTH: ok = p == 2 || p == 3; break;
+        case PARSE_AXIS: ok = p == 1 || p == 2; break;
+        default: ok = p >= 1 && p <= 3; break;
+        }
+        if (!ok) {
+            return type_error("wrong number of arguments");
+        }
+        r.a = PyTuple_GET_ITEM(args, 0);
+        if (has_n) {
+            r.n = p >= 2 ? PyTuple_GET_ITEM(args, 1) : nullptr;
+            r.axis = p == 3 ? PyTuple_GET_ITEM(args, 2) : nullptr;
+        } else {
+            r.axis = p == 2 ? PyTuple_GET_ITEM(args, 1) : nullptr;
+        }
+        return true;
+    }
+    if (p > (has_n ? 2 : 1)) {
+        return type_error("wrong number of arguments");
+    }
+    Py_ssize_t found = 0;
+    if (p == 0) {
+        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
+        if (r.a == nullptr) {
+            return false;
+        }
+    } else {
+        r.a = PyTuple_GET_ITEM(args, 0);
+    }
+    if (mode == PARSE_KTH && p < 2) {
+        r.n = require_keyword(kwds, pystr_kth, found, "Cannot find `kth` keyword input");
+        if (r.n == nullptr) {
+            return false;
+        }
+    } else if (mode == PARSE_N && p < 2) {
+        r.n = take_keyword(kwds, pystr_n, found);
+    } else if (has_n) {
+        r.n = PyTuple_GET_ITEM(args, 1);
+    }
+    r.axis = take_keyword(kwds, pystr_axis, found);
+    if (PyErr_Occurred()) {
+        return false;
+    }
+    if (found != PyDict_GET_SIZE(kwds)) {
+        return type_error("wrong number of keyword arguments");
+    }
+    return true;
+}
+
+bool axis_out_of_bounds(int value) {
+    PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
+    return false;
+}
+
+// Normalises the axis of `arr`. For axis=None (where the mode allows it) the
+// array is replaced by its C-order flattening and the axis becomes 0.
+bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {
+    const int ndim = PyArray_NDIM(arr.array());
+    if (axis_obj == nullptr && mode != PARSE_AXIS) {
+        axis = ndim - 1;
+        return axis < 0 ? axis_out_of_bounds(axis) : true;
+    }
+    if (axis_obj == nullptr || axis_obj == Py_None) {
+        if (mode == PARSE_N) {
+            PyErr_SetString(PyExc_ValueError, "`axis` cannot be None");
+            return false;
+        }
+        if (ndim != 1) {
+            // A subclass may keep its own shape rules through ravel (a matrix
+            // stays 2-d), so a subclass is flattened as a plain view.
+            py_ref plain = PyArray_CheckExact(arr.array())
+                               ? py_ref::borrow(arr.get())
+                               : py_ref::steal(PyArray_View(arr.array(), nullptr, &PyArray_Type));
+            if (!plain) {
+                return false;
+            }
+            py_ref flat = py_ref::steal(PyArray_Ravel(plain.array(), NPY_CORDER));
+            if (!flat) {
+                return false;
+            }
+            arr = std::move(flat);
+        }
+        axis = 0;
+        return true;
+    }
+    int value = PyArray_PyIntAsInt(axis_obj);
+    if (value == -1 && PyErr_Occurred()) {
+        PyErr_SetString(PyExc_TypeError, "`axis` must be an integer");
+        return false;
+    }
+    if (value < 0) {
+        value += ndim;
+        if (value < 0) {
+            return axis_out_of_bounds(value);
+        }
+    } else if (value >= ndim) {
+        return axis_out_of_bounds(value);
+    }
+    axis = value;
+    return true;
+}
+
+// `kth` or `n`: -1 when absent (or None for `n`).
+bool parse_n(PyObject *n_obj, parse_mode mode, int &n) {
+    n = -1;
+    if (n_obj == nullptr || (mode == PARSE_N && n_obj == Py_None)) {
+        return true;
+    }
+    n = PyArray_PyIntAsInt(n_obj);
+    if (n == -1 && PyErr_Occurred()) {
+        PyErr_SetString(PyExc_TypeError, "`n` must be an integer");
+        return false;
+    }
+    if (mode == PARSE_N && n < 0) {
+        PyErr_SetString(PyExc_ValueError, "`n` must be nonnegative");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject *slicewise_entry(const slicewise_function &f, PyObject *args, PyObject *kwds) {
+    slicewise_args r;
+    if (!parse_args(args, kwds, f.mode, r)) {
+        return nullptr;
+    }
+    py_ref arr = as_array(r.a);
+    if (!arr) {
+        return nullptr;
+    }
+    if (PyArray_DESCR(arr.array())->byteorder == '>') {
+        arr = py_ref();
+        return slow_fallback(f.name, args, kwds);
+    }
+    int axis;
+    int n;
+    if (!parse_axis(r.axis, f.mode, arr, axis) || !parse_n(r.n, f.mode, n)) {
+        return nullptr;
+    }
+    // The kernels read whole elements through typed pointers, which needs
+    // aligned data; the rare unaligned array is answered by corvane.slow.
+    const int t = dtype_index(PyArray_TYPE(arr.array()));
+    slicewise_kernel k = t < 0 || !PyArray_ISALIGNED(arr.array()) ? nullptr : f.kernels[t];
+    return k != nullptr ? k(arr.array(), axis, n) : slow_fallback(f.name, args, kwds);
+}
+
+}  // namespace corvane
