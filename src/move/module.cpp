@@ -4,6 +4,7 @@
 #include "move/docstrings.hpp"
 #include "move/entry.hpp"
 #include "move/extremes.hpp"
+#include "move/median.hpp"
 #include "move/rank.hpp"
 #include "move/sums.hpp"
 #include "move/variance.hpp"
@@ -25,8 +26,7 @@ constexpr move_function fn_move_min{"move_min", MOVE_KERNELS(move_min), false};
 constexpr move_function fn_move_max{"move_max", MOVE_KERNELS(move_max), false};
 constexpr move_function fn_move_argmin{"move_argmin", MOVE_KERNELS(move_argmin), false};
 constexpr move_function fn_move_argmax{"move_argmax", MOVE_KERNELS(move_argmax), false};
-// Null kernels: answered by corvane.slow until its kernels are native.
-constexpr move_function fn_move_median{"move_median", {}, false};
+constexpr move_function fn_move_median{"move_median", MOVE_KERNELS(move_median), false};
 constexpr move_function fn_move_rank{"move_rank", MOVE_KERNELS(move_rank), false};
 
 #define METHOD(f) \

@@ -1,0 +1,103 @@
+// move_median: one running-median handle per call, driven through every slice
+// and reset between slices.
+//
+// Kernels: move_median_axis_f64 .. move_median_axis_i32 (the instances of
+// move_median_axis<T> for double, float, int64_t, int32_t).
+//
+// Float inputs go through the NaN-aware handle, which leaves NaN out of the
+// median and gives NaN below min_count non-NaN values; integers go through the
+// plain handle as doubles. float32 medians are computed in double and
+// narrowed; every other input gives float64.
+#pragma once
+
+#include "frame/dtypes.hpp"
+#include "frame/gil.hpp"
+#include "frame/pair_iter.hpp"
+#include "frame/py_ref.hpp"
+#include "frame/scalars.hpp"
+#include "move/running_median/running_median.h"
+
+namespace corvane {
+
+// The handle of one call, freed on every path.
+class median_handle {
+  public:
+    explicit median_handle(mm_state *mm) : mm_(mm) {}
+    median_handle(const median_handle &) = delete;
+    median_handle &operator=(const median_handle &) = delete;
+    ~median_handle() { mm_free(mm_); }
+    mm_state *get() const { return mm_; }
+
+  private:
+    mm_state *mm_;
+};
+
+// window == 1: every value is its own median, so the result is a copy: in the
+// input's float type, or float64 for integers (Fortran order kept when the
+// input is Fortran-contiguous). A subclass instance is copied as a plain
+// ndarray, as every other window gives.
+template <class T>
+PyObject *move_median_copy(PyArrayObject *a) {
+    py_ref base;
+    if (!PyArray_CheckExact(a)) {
+        base = py_ref::steal(PyArray_View(a, nullptr, &PyArray_Type));
+        if (!base) {
+            return nullptr;
+        }
+        a = base.array();
+    }
+    if constexpr (is_float<T>) {
+        return PyArray_NewCopy(a, NPY_CORDER);
+    } else {
+        return PyArray_CastToType(a, PyArray_DescrFromType(NPY_FLOAT64),
+                                  PyArray_IS_F_CONTIGUOUS(a));
+    }
+}
+
+template <class T>
+PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis, int) {
+    using O = real_of<T>;
+    constexpr bool nan_aware = is_float<T>;
+    const auto w = static_cast<uint64_t>(window);
+    const auto m = static_cast<uint64_t>(min_count);
+    median_handle mm(nan_aware ? mm_new_nan(w, m) : mm_new(w, m));
+
+    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    if (!out) {
+        return nullptr;
+    }
+    pair_iter it;
+    pair_iter_init(it, a, out.array(), axis);
+    if (mm.get() == nullptr) {
+        PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_median");
+        return nullptr;
+    }
+    if (window == 1) {
+        return move_median_copy<T>(a);
+    }
+
+    {
+        gil_released nogil;
+        mm_state *h = mm.get();
+        const npy_intp n = it.axis_length;
+        const npy_intp fill = window < n ? window : n;
+        while (it.more()) {
+            npy_intp i = 0;
+            for (; i < fill; i++) {
+                const double x = static_cast<double>(it.in<T>(i));
+                it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_init_nan(h, x)
+                                                        : mm_update_init(h, x));
+            }
+            for (; i < n; i++) {
+                const double x = static_cast<double>(it.in<T>(i));
+                it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_nan(h, x) : mm_update(h, x));
+            }
+            mm_reset(h);
+            it.next();
+        }
+    }
+    return out.release();
+}
+
+}  // namespace corvane
