@@ -29,7 +29,7 @@ MOVE = [
     "move_argmin", "move_argmax", "move_median", "move_rank",
 ]  # fmt: skip
 WITH_DDOF = {"move_std", "move_var"}
-NATIVE = [f for f in MOVE if f != "move_median"]
+NATIVE = MOVE
 ROUNDED = {"move_sum", "move_mean", "move_std", "move_var"}  # running updates
 nan, inf = np.nan, np.inf
 A5 = np.arange(5.0)
