@@ -237,3 +237,44 @@ def test_every_layout_gives_the_same_result(data, name):
                 )
             else:
                 np.testing.assert_array_equal(got, w, err_msg=layout)
+
+
+def _message_cases() -> list[tuple[str, tuple, dict]]:
+    """Every argument error the module tests check the exact message of."""
+    import test_elemental
+    import test_move
+    import test_reduce
+    import test_slicewise
+
+    cases = []
+    for module in (test_reduce, test_move, test_slicewise):
+        cases += [(name, args, kwargs) for name, args, kwargs, *_ in module.ARG_ERRORS]
+    a = np.array([1.0, 0.0])
+    cases += [("replace", (a, *args), kwargs) for args, kwargs, _ in test_elemental.ARG_ERRORS]
+    return cases
+
+
+@pytest.mark.filterwarnings("ignore")
+def test_error_paths_release_everything():
+    cases = _message_cases()
+    objects = [o for _, args, kwargs in cases for o in (*args, *kwargs.values())]
+    arrays = [o for o in objects if isinstance(o, np.ndarray | list)]
+
+    def once() -> None:
+        for name, args, kwargs in cases:
+            with pytest.raises((TypeError, ValueError)):
+                getattr(cr, name)(*args, **kwargs)
+
+    once()
+    gc.collect()
+    refs = [sys.getrefcount(o) for o in arrays]
+    tracemalloc.start()
+    once()
+    snap = _snapshot()
+    for _ in range(100):
+        once()
+    gc.collect()
+    blocks = sum(s.count_diff for s in _snapshot().compare_to(snap, "filename"))
+    tracemalloc.stop()
+    assert [sys.getrefcount(o) for o in arrays] == refs
+    assert blocks < 100, f"{blocks} more live blocks after 100 rounds of {len(cases)} errors"
