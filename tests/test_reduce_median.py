@@ -166,7 +166,9 @@ def test_median_matches_reference_and_numpy(case, skip_nan):
     with warnings.catch_warnings(), np.errstate(all="ignore"):
         warnings.simplefilter("ignore", RuntimeWarning)
         theirs = getattr(np, name)(a, axis=axis)
-    if a.size and not (a.dtype.kind == "f" and np.isinf(a).any()):
+    # Older NumPy (1.23) sums two int64 middle values in int64, which wraps.
+    wraps = a.dtype == np.int64 and a.size and np.abs(a.astype(np.float64)).max() >= 2.0**62
+    if a.size and not wraps and not (a.dtype.kind == "f" and np.isinf(a).any()):
         rtol = 1e-6 if a.dtype == np.float32 else 1e-15
         np.testing.assert_allclose(got, theirs, rtol=rtol, atol=atol, equal_nan=True)
 
