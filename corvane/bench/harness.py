@@ -121,7 +121,7 @@ def run(quick: bool = False, only: str | None = None, out=sys.stdout) -> list[Ro
     cases = discover(quick)
     if only:
         cases = [c for c in cases if only in c.function]
-    repeats, budget = (3, 0.01) if quick else (7, 0.05)
+    repeats, budget = (3, 0.005) if quick else (7, 0.05)
     rows = []
     for i, case in enumerate(cases, 1):
         row = measure(case, repeats, budget)

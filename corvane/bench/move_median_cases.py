@@ -49,9 +49,10 @@ def _case(label: str, a: np.ndarray, window: int, axis: int, nans: bool) -> Case
 def cases(quick: bool) -> list[Case]:
     out = []
     windows = (10, 1000) if quick else (10, 100, 1000, 10_000)
-    for nans in (False, True):
+    for nans in (True,) if quick else (False, True):
         line = make((10**6,), "float64", nans)
         out += [_case("(10**6,) float64", line, w, 0, nans) for w in windows]
         square = make((1000, 1000), "float64", nans)
-        out += [_case(f"1000x1000 axis={ax}", square, 100, ax, nans) for ax in (0, 1)]
+        axes = (0,) if quick else (0, 1)
+        out += [_case(f"1000x1000 axis={ax}", square, 100, ax, nans) for ax in axes]
     return out

@@ -68,19 +68,22 @@ inline bool any(M m) {
 
 // Position of the first of the n elements at p for which `hit` holds, n if
 // none. `hit` takes a vec<T> to its mask and a T to a bool (a generic
-// lambda). Vector blocks are tested a few hundred elements at a time; the
+// lambda). Vector blocks are tested up to a few hundred elements at a time; the
 // masks are counted (a true lane is -1), which compiles to plain vector
 // subtractions on every target, then the block with a hit is searched again
 // element by element.
 template <class T, class Hit>
 npy_intp find_first(const char *p, npy_intp n, Hit hit) {
     constexpr npy_intp step = 2 * lanes<T>;
-    constexpr npy_intp block = 256;
     constexpr npy_intp size = sizeof(T);
+    // Blocks start small, so that a hit near the start of a slice is found
+    // at once, and double up to 256 elements for long clean runs.
+    npy_intp block = 4 * step;
     npy_intp i = 0;
     while (n - i >= step) {
         const npy_intp start = i;
         const npy_intp end = n - i < block ? i + (n - i) / step * step : i + block;
+        block = block < 256 ? 2 * block : block;
         mask<T> count = {};
         for (; i < end; i += step) {
             count -= hit(load_vec<T>(p + i * size)) + hit(load_vec<T>(p + (i + lanes<T>) * size));
