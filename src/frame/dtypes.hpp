@@ -75,13 +75,13 @@ inline constexpr R nan_of() {
     return std::numeric_limits<R>::quiet_NaN();
 }
 
-// x, or +0 when x is NaN. Done on the bits: a data-dependent select would
-// otherwise become a branch, and random NaNs make that mispredict.
+// x, or +0 when x is NaN, done on the bits: a float select often becomes a
+// branch, which random NaNs make mispredict; an integer mask does not.
 template <class T>
 inline T zero_if_nan(T x) {
     if constexpr (is_float<T>) {
         using U = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
-        const U keep = U(0) - static_cast<U>(x == x);
+        const U keep = x == x ? ~U(0) : U(0);
         return std::bit_cast<T>(std::bit_cast<U>(x) & keep);
     } else {
         return x;

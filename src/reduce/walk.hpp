@@ -338,6 +338,68 @@ void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
     }
 }
 
+// Feeds K slices, element j of each in turn; slice k is fed by op_at(k).
+template <int K, class Op, class OpAt>
+inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *const (&p)[K],
+                            npy_intp len, npy_intp stride) {
+    using T = typename Op::in;
+    for (npy_intp j = 0; j < len; j++) {
+        for (int k = 0; k < K; k++) {
+            add_one(op_at(k), s[k], load<T>(p[k] + j * stride), j);
+        }
+    }
+}
+
+// Slices one after the other (the axis is the most tightly packed one). An
+// accumulation in a fixed order is a chain of dependent adds, bound by their
+// latency; K slices interleaved run K independent chains, each slice still in
+// its own order, so the results do not change. Operations with their own
+// vectorised scan or an early exit take the slices one at a time.
+template <class Op>
+void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
+    using A = typename Op::acc;
+    constexpr int K = 4;
+    const npy_intp len = it.slice_len;
+    const npy_intp stride = it.slice_stride;
+    if constexpr (!has_run<Op> && !has_exit<Op>) {
+        while (it.slice_count - it.slice_done >= K) {
+            const char *p[K];
+            A s[K];
+            for (int k = 0; k < K; k++) {
+                p[k] = it.slice_start;
+                s[k] = op.init();
+                it.next();
+            }
+            add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            if constexpr (two_pass<Op>) {
+                using Op2 = decltype(op.second(s[0], len));
+                Op2 op2[K];
+                typename Op2::acc t[K];
+                for (int k = 0; k < K; k++) {
+                    op2[k] = op.second(s[k], len);
+                    t[k] = op2[k].init();
+                }
+                // A slice that skips its second pass ignores what it gathered.
+                add_interleaved<K, Op2>([&](int k) -> const Op2 & { return op2[k]; }, t, p, len,
+                                        stride);
+                for (int k = 0; k < K; k++) {
+                    *y++ = op.finish2(s[k], op.skip_second(s[k], len) ? op2[k].init() : t[k], len);
+                }
+            } else {
+                for (int k = 0; k < K; k++) {
+                    *y++ = op.finish(s[k], len);
+                }
+            }
+        }
+    }
+    while (it.more()) {
+        A s = op.init();
+        add_slice(op, s, it.slice_start, len, stride);
+        *y++ = finish_slice(op, s, it.slice_start, len, stride, len);
+        it.next();
+    }
+}
+
 }  // namespace detail
 
 // Creates the output of an along-axis reduction: the input's shape without
@@ -369,13 +431,7 @@ PyObject *reduce_axis(PyArrayObject *a, int axis, const Op &op = Op{}) {
         } else if (detail::lanes_pay(it)) {
             detail::reduce_lanes(op, it, y);
         } else {
-            const npy_intp len = it.slice_len;
-            while (it.more()) {
-                typename Op::acc s = op.init();
-                add_slice(op, s, it.slice_start, len, it.slice_stride);
-                *y++ = finish_slice(op, s, it.slice_start, len, it.slice_stride, len);
-                it.next();
-            }
+            detail::reduce_slices(op, it, y);
         }
     }
     return out.release();
