@@ -215,3 +215,21 @@ def test_failed_ravel_raises_memory_error():
     for func in (cr.nanargmin, cr.nanargmax, cr.median, cr.nanmedian):
         with pytest.raises(MemoryError):
             func(a)
+
+
+@pytest.mark.parametrize(
+    "pattern",
+    [
+        lambda n: np.r_[np.arange(n // 2), np.arange(n // 2)[::-1]],  # organ pipe
+        lambda n: np.arange(n) % 1000,  # sawtooth
+        lambda n: np.arange(n)[::-1],
+        lambda n: np.repeat(np.arange(n // 100), 100),
+    ],
+)
+def test_patterned_inputs_that_defeat_fixed_pivots(pattern):
+    # Series that go up and then down once sent the selection quadratic.
+    a = pattern(200_000).astype(np.float64)
+    for x in (a, a.astype(np.int64), a.reshape(2, -1)):
+        axis = None if x.ndim == 1 else 1
+        np.testing.assert_array_equal(cr.median(x, axis=axis), np.median(x, axis=axis))
+        np.testing.assert_array_equal(cr.nanmedian(x, axis=axis), np.median(x, axis=axis))
