@@ -11,8 +11,32 @@ rest.
 
 from __future__ import annotations
 
-from corvane.elemental import replace
-from corvane.move import (
+
+def _borrow_built_modules() -> None:
+    """Lets ``python -m corvane.bench`` (or any import) work from the root of a
+    source checkout: there this directory shadows the installed package but
+    holds no compiled modules, so the installed copy's directory is searched
+    after it."""
+    import importlib.machinery
+    import os
+    import sys
+
+    here = os.path.dirname(os.path.abspath(__file__))
+    if any(
+        name.startswith("reduce.") and name.endswith((".so", ".pyd")) for name in os.listdir(here)
+    ):
+        return
+    root = os.path.dirname(here)
+    elsewhere = [p for p in sys.path if os.path.abspath(p or os.curdir) != root]
+    spec = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
+    if spec is not None and spec.submodule_search_locations:
+        __path__.extend(p for p in spec.submodule_search_locations if p not in __path__)
+
+
+_borrow_built_modules()
+
+from corvane.elemental import replace  # noqa: E402
+from corvane.move import (  # noqa: E402
     move_argmax,
     move_argmin,
     move_max,
@@ -24,7 +48,7 @@ from corvane.move import (
     move_sum,
     move_var,
 )
-from corvane.reduce import (
+from corvane.reduce import (  # noqa: E402
     allnan,
     anynan,
     median,
@@ -39,7 +63,7 @@ from corvane.reduce import (
     nanvar,
     ss,
 )
-from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata
+from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata  # noqa: E402
 
 __version__ = "0.1.0"
 

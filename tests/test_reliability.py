@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import gc
 import os
+import subprocess
 import sys
 import threading
 import tracemalloc
@@ -282,3 +283,14 @@ def test_error_paths_release_everything():
     tracemalloc.stop()
     assert [sys.getrefcount(o) for o in arrays] == refs
     assert blocks < 100, f"{blocks} more live blocks after 100 rounds of {len(cases)} errors"
+
+
+def test_import_from_the_root_of_a_source_checkout():
+    # There `corvane/` (no compiled modules) shadows the installed package.
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    code = "import corvane as cr; print(cr.nansum([1, 2]), cr.move_sum([1.0, 2.0], 2)[1])"
+    res = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, cwd=root, timeout=120
+    )
+    assert res.returncode == 0, res.stderr
+    assert res.stdout.split() == ["3", "3.0"]
