@@ -59,14 +59,9 @@ struct move_slice {
     npy_intp out_step;
     npy_intp n;
 
-    // NumPy arrays need not be aligned (a view at a byte offset, a field of
-    // a record): the input is read through memcpy, which compiles to a plain
-    // load. The output is a fresh array, always aligned.
-    T x(npy_intp j) const {
-        T v;
-        std::memcpy(&v, in + j * in_step, sizeof(T));
-        return v;
-    }
+    // The input may be unaligned (load<T>); the output is a fresh array,
+    // always aligned.
+    T x(npy_intp j) const { return load<T>(in + j * in_step); }
     O &y(npy_intp j) const { return *reinterpret_cast<O *>(out + j * out_step); }
     // The input as a T array: contiguous and aligned.
     bool contiguous_in() const {
@@ -91,11 +86,7 @@ struct move_lanes {
     npy_intp n;
     npy_intp count;
 
-    T x(npy_intp l, npy_intp j) const {
-        T v;
-        std::memcpy(&v, in + l * in_lane + j * in_step, sizeof(T));
-        return v;
-    }
+    T x(npy_intp l, npy_intp j) const { return load<T>(in + l * in_lane + j * in_step); }
     O &y(npy_intp l, npy_intp j) const {
         return *reinterpret_cast<O *>(out + l * out_lane + j * out_step);
     }

@@ -41,9 +41,7 @@ inline constexpr int lanes = vec_bytes / static_cast<int>(sizeof(T));
 // Lanes from possibly unaligned memory.
 template <class T>
 inline vec<T> load_vec(const char *p) {
-    vec<T> v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
+    return load<vec<T>>(p);
 }
 
 template <class T>
