@@ -28,9 +28,9 @@ def _borrow_built_modules() -> None:
         return
     root = os.path.dirname(here)
     elsewhere = [p for p in sys.path if os.path.abspath(p or os.curdir) != root]
-    spec = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
-    if spec is not None and spec.submodule_search_locations:
-        __path__.extend(p for p in spec.submodule_search_locations if p not in __path__)
+    found = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
+    if found is not None and found.submodule_search_locations:
+        __path__.extend(p for p in found.submodule_search_locations if p not in __path__)
 
 
 _borrow_built_modules()
