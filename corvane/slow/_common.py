@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import operator
+import sys
 from typing import Any, Literal, TypeAlias
 
 import numpy as np
@@ -50,12 +51,57 @@ def check_axis(axis: int, ndim: int) -> int:
     return axis
 
 
+MASKED_MESSAGE = (
+    "masked arrays are not supported: fill the masked values first, e.g. a.filled(np.nan)"
+)
+
+#: Elements an object array may hold: it is then computed as its float64 conversion.
+#: (A unitless timedelta64 is an integer subclass, but not a number here.)
+_NUMBERS = (bool, int, float, np.bool_, np.integer, np.floating, type(None))
+
+
+def refuse_masked(a: object) -> None:
+    """``TypeError`` for a masked array with a masked element: its data there is no value."""
+    # Without numpy.ma imported no masked array can exist; importing it is not needed.
+    ma = sys.modules.get("numpy.ma")
+    if ma is not None and isinstance(a, ma.MaskedArray) and ma.is_masked(a):
+        raise TypeError(MASKED_MESSAGE)
+
+
+def _is_number_type(t: type) -> bool:
+    return issubclass(t, _NUMBERS) and not issubclass(t, np.timedelta64)
+
+
+def check_numbers(arr: npt.NDArray[Any]) -> None:
+    """``TypeError`` naming the first element type (C order) of an object array that is
+    not a number: bool, int, float, their NumPy scalars, or None (which counts as NaN)."""
+    types = set(map(type, arr.flat))
+    if not all(map(_is_number_type, types)):
+        bad = next(t for t in map(type, arr.flat) if not _is_number_type(t))
+        raise TypeError(f"object arrays must hold numbers only, got {bad.__name__}")
+
+
 def as_array(a: npt.ArrayLike) -> npt.NDArray[Any]:
-    """Convert ``a`` to a plain ndarray in native byte order (no copy when already one)."""
+    """Convert ``a`` to a plain ndarray in native byte order (no copy when already one).
+
+    A masked array without masked elements gives its data; an object array of numbers
+    gives its float64 conversion (None as NaN).
+    """
+    refuse_masked(a)
     arr = np.asarray(a)
-    if not arr.dtype.isnative:
+    if arr.dtype == object:
+        check_numbers(arr)
+        arr = arr.astype(np.float64)
+    elif not arr.dtype.isnative:
         arr = arr.astype(arr.dtype.newbyteorder("="))
     return arr
+
+
+def is_missing(x: npt.NDArray[Any]) -> npt.NDArray[np.bool_]:
+    """Where ``x`` holds NaN (float, complex) or NaT (datetime64, timedelta64)."""
+    if x.dtype.kind in "fcmM":
+        return np.isnan(x)
+    return np.zeros(x.shape, bool)
 
 
 def native_kind(dtype: np.dtype[Any]) -> Kind | None:

@@ -10,6 +10,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from corvane.slow._common import check_numbers, refuse_masked
+
 Array = npt.NDArray[Any]
 
 __all__ = ["replace"]
@@ -41,6 +43,7 @@ def replace(a: Array, old: float, new: float) -> Array:
     """Replace (inplace) given scalar values of an array with new values."""
     if not isinstance(a, np.ndarray):
         raise TypeError("works in place so input must be an array, not (e.g.) a list")
+    refuse_masked(a)
     if not a.flags.writeable:
         raise ValueError("assignment destination is read-only")
     old_value = _as_double(old, "`old` must be a number")
@@ -70,5 +73,19 @@ def replace(a: Array, old: float, new: float) -> Array:
         np.copyto(a, new_t, where=mask)
         return a
 
-    np.copyto(a, np.asarray(new), where=np.asarray(a == old, bool), casting="unsafe")
+    old_is_nan = math.isnan(old_value)
+    if kind == "O":
+        # In place on the objects themselves; None and anything unequal to itself is NaN.
+        check_numbers(a)
+        if old_is_nan:
+            mask = np.frompyfunc(lambda x: x is None or x != x, 1, 1)(a)
+        else:
+            mask = a == old
+        np.copyto(a, np.array(new, dtype=object), where=np.asarray(mask, bool))
+        return a
+    if kind in "mM" and old_is_nan:
+        mask = np.isnat(a)  # NaT is the NaN of datetimes and timedeltas
+    else:
+        mask = np.asarray(a == old, bool)
+    np.copyto(a, np.asarray(new), where=mask, casting="unsafe")
     return a

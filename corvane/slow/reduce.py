@@ -23,6 +23,7 @@ from corvane.slow._common import (
     as_array,
     as_c_int,
     check_axis,
+    is_missing,
     native_kind,
 )
 
@@ -133,6 +134,8 @@ def nansum(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
     """Sum of array elements along given axis treating NaNs as zero."""
     arr, ax = _parse(a, axis)
     x, kind = _native_lines(arr, ax)
+    if x.dtype.kind == "m":  # NaT, the NaN of timedeltas, counts as zero
+        return _finish(np.sum(x, axis=-1, where=~np.isnat(x)), ax, False)
     if kind is None:
         return _finish(_quiet(np.nansum, x, axis=-1), ax, False)
     if kind[0] == "f":
@@ -144,6 +147,8 @@ def nanmean(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
     """Mean of array elements along given axis ignoring NaNs."""
     arr, ax = _parse(a, axis)
     x, kind = _native_lines(arr, ax)
+    if x.dtype.kind == "m":
+        return _finish(_quiet(np.mean, x, axis=-1, where=~np.isnat(x)), ax, False)
     if kind is None:
         return _finish(_quiet(np.nanmean, x, axis=-1), ax, False)
     with np.errstate(all="ignore"):
@@ -240,6 +245,8 @@ def _extreme(a: npt.ArrayLike, axis: object, name: str, largest: bool) -> Reduce
     arr, ax = _parse(a, axis)
     _check_not_empty(arr, ax, name)
     x, kind = _native_lines(arr, ax)
+    if x.dtype.kind in "mM":  # skips NaT as NaN is skipped; all-NaT gives NaT
+        return _finish((np.fmax if largest else np.fmin).reduce(x, axis=-1), ax, False)
     if x.dtype.kind not in "fc":
         return _finish(x.max(axis=-1) if largest else x.min(axis=-1), ax, kind is not None)
     nan = np.isnan(x)
@@ -269,14 +276,19 @@ def _argextreme(a: npt.ArrayLike, axis: object, name: str, largest: bool) -> int
     arr, ax = _parse(a, axis)
     _check_not_empty(arr, ax, name)
     x = arr.reshape(-1) if ax is None else np.moveaxis(arr, ax, -1)
-    if x.dtype.kind in "fc":
-        nan = np.isnan(x)
+    if x.dtype.kind in "fcmM":
+        nan = is_missing(x)
         if nan.all(axis=-1).any():
             raise ValueError("All-NaN slice encountered")
-        key = np.where(nan, -np.inf if largest else np.inf, x)
+        if x.dtype.kind in "mM":  # NaT as NaN: compare the counts, NaT masked out
+            x = x.view(np.int64)
+            lo, hi = np.iinfo(np.int64).min, np.iinfo(np.int64).max
+            key = np.where(nan, lo if largest else hi, x)
+        else:
+            key = np.where(nan, -np.inf if largest else np.inf, x)
         best = key.max(axis=-1) if largest else key.min(axis=-1)
         # NaN never equals the extreme, so a NaN beside an equal infinity is never chosen.
-        pos = np.argmax(x == best[..., None], axis=-1)
+        pos = np.argmax(~nan & (x == best[..., None]), axis=-1)
     else:
         pos = x.argmax(axis=-1) if largest else x.argmin(axis=-1)
     if ax is None:

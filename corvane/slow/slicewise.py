@@ -7,12 +7,13 @@ run the same selection as the native kernels, so their output order matches exac
 
 from __future__ import annotations
 
+import math
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from corvane.slow._common import as_array, as_c_int, check_axis
+from corvane.slow._common import as_array, as_c_int, check_axis, is_missing
 
 Array = npt.NDArray[Any]
 
@@ -69,6 +70,22 @@ def _select_kth(v: list[Any], k: int, index: list[int] | None) -> None:
             hi = j
 
 
+def _as_list(line: Array) -> list[Any]:
+    """A line's values as Python numbers; NaT becomes NaN, which compares false as NaT does."""
+    if line.dtype.kind not in "mM":
+        return line.tolist()
+    nat = np.isnat(line).tolist()
+    return [math.nan if m else v for v, m in zip(line.view(np.int64).tolist(), nat)]
+
+
+def _from_list(values: list[Any], dtype: np.dtype[Any]) -> Any:
+    """Inverse of ``_as_list``: values ready to store into a line of ``dtype``."""
+    if dtype.kind not in "mM":
+        return values
+    nat = int(np.iinfo(np.int64).min)
+    return np.array([nat if v != v else v for v in values], np.int64).view(dtype)
+
+
 def _parse_kth(a: npt.ArrayLike, kth: object, axis: object) -> tuple[Array, int, int]:
     """Convert ``a``, normalise ``axis`` and read ``kth``."""
     arr, ax = _axis_or_flatten(as_array(a), axis)
@@ -87,9 +104,9 @@ def partition(a: npt.ArrayLike, kth: int, axis: int | None = -1) -> Array:
         return np.partition(out, k, axis=ax) if out.shape[ax] else out
     lines = np.moveaxis(out, ax, -1)
     for pos in np.ndindex(lines.shape[:-1]):
-        values = lines[pos].tolist()
+        values = _as_list(lines[pos])
         _select_kth(values, k, None)
-        lines[pos] = values
+        lines[pos] = _from_list(values, out.dtype)
     return out
 
 
@@ -104,7 +121,7 @@ def argpartition(a: npt.ArrayLike, kth: int, axis: int | None = -1) -> Array:
     src, dest = np.moveaxis(arr, ax, -1), np.moveaxis(out, ax, -1)
     for pos in np.ndindex(src.shape[:-1]):
         index = list(range(src.shape[-1]))
-        _select_kth(src[pos].tolist(), k, index)
+        _select_kth(_as_list(src[pos]), k, index)
         dest[pos] = index
     return out
 
@@ -115,7 +132,7 @@ def argpartition(a: npt.ArrayLike, kth: int, axis: int | None = -1) -> Array:
 
 
 def _rank(a: npt.ArrayLike, axis: object, keep_nan: bool) -> Array:
-    """Average ranks from 1 along the axis; each NaN is its own group, sorted last."""
+    """Average ranks from 1 along the axis; each NaN (NaT) is its own group, sorted last."""
     arr, ax = _axis_or_flatten(as_array(a), axis)
     x = np.moveaxis(arr, ax, -1)
     n = x.shape[-1]
@@ -130,8 +147,8 @@ def _rank(a: npt.ArrayLike, axis: object, keep_nan: bool) -> Array:
     first = np.maximum.accumulate(np.where(starts, pos, 0), axis=-1)
     last = np.minimum.accumulate(np.where(ends, pos, n)[..., ::-1], axis=-1)[..., ::-1]
     ranks = (first + last) / 2.0 + 1.0
-    if keep_nan and x.dtype.kind in "fc":
-        ranks[np.isnan(xs)] = np.nan
+    if keep_nan:
+        ranks[is_missing(xs)] = np.nan
     out = np.empty(arr.shape, np.float64)
     np.put_along_axis(np.moveaxis(out, ax, -1), order, ranks, axis=-1)
     return out
@@ -153,7 +170,7 @@ def nanrankdata(a: npt.ArrayLike, axis: int | None = None) -> Array:
 
 
 def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
-    """Fill missing values (NaNs) with most recent non-missing values."""
+    """Fill missing values (NaNs, or NaTs) with most recent non-missing values."""
     arr = as_array(a)
     if axis is None:
         raise ValueError("`axis` cannot be None")
@@ -164,10 +181,10 @@ def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
         if limit < 0:
             raise ValueError("`n` must be nonnegative")
     out = np.array(arr, order="C")
-    if out.dtype.kind not in "fc" or out.size == 0:
+    if out.dtype.kind not in "fcmM" or out.size == 0:
         return out
     y = np.moveaxis(out, ax, -1)
-    nan = np.isnan(y)
+    nan = is_missing(y)
     pos = np.arange(y.shape[-1])
     # Position of the latest non-NaN value at or before each position (-1: none yet).
     last = np.maximum.accumulate(np.where(nan, -1, pos), axis=-1)

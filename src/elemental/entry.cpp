@@ -3,6 +3,7 @@
 #include "elemental/replace.hpp"
 #include "frame/args.hpp"
 #include "frame/fallback.hpp"
+#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 
 namespace corvane {
@@ -56,35 +57,65 @@ bool is_integer_object(PyObject *o) {
     return PyLong_Check(o) || PyArray_IsScalar(o, Integer) || PyArray_IsScalar(o, Bool);
 }
 
-// Reads `old` or `new`. For the integer kernels an integer object keeps its
-// exact value (a double would round values beyond 2^53); everything else is
-// read as a double.
-bool parse_value(PyObject *o, bool exact_integers, const char *not_a_number, replace_value &v) {
-    if (exact_integers && is_integer_object(o)) {
-        v.exact = true;
-        if (PyArray_IsScalar(o, Bool)) {
-            const int truth = PyObject_IsTrue(o);
-            v.whole = truth;
-            return truth < 0 ? type_error(not_a_number) : true;
-        }
-        py_ref index = py_ref::steal(PyNumber_Index(o));
-        if (!index) {
-            return type_error(not_a_number);
-        }
-        int overflow = 0;
-        const long long w = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-        if (w == -1 && PyErr_Occurred()) {
-            return type_error(not_a_number);
-        }
-        v.whole = w;
-        v.beyond = overflow;
-        return true;
+// `old` or `new`, converted ahead of the checks on the array (see
+// replace_entry) in both readings a kernel may want: as a double, and, for an
+// integer object, exactly (a double would round values beyond 2^53). Which
+// reading failed is kept, to be reported once the array's type is known.
+struct value_arg {
+    replace_value v;
+    bool real_ok = true;
+    bool exact_ok = true;
+};
+
+// The exact value of an integer object (v.exact is set by the caller).
+bool read_exact(PyObject *o, replace_value &v) {
+    if (PyArray_IsScalar(o, Bool)) {
+        const int truth = PyObject_IsTrue(o);
+        v.whole = truth;
+        return truth >= 0;
     }
-    v.real = PyFloat_AsDouble(o);
-    if (v.real == -1.0 && PyErr_Occurred()) {
-        return type_error(not_a_number);
+    py_ref index = py_ref::steal(PyNumber_Index(o));
+    if (!index && PyArray_IsScalar(o, Timedelta)) {
+        // A unitless timedelta64 is a NumPy integer without __index__; NumPy
+        // compares it with integers by its count, and int() reads that count
+        // (a timedelta with a unit, or NaT, has none and stays an error).
+        PyErr_Clear();
+        index = py_ref::steal(PyNumber_Long(o));
     }
+    if (!index) {
+        return false;
+    }
+    int overflow = 0;
+    const long long w = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (w == -1 && PyErr_Occurred()) {
+        return false;
+    }
+    v.whole = w;
+    v.beyond = overflow;
     return true;
+}
+
+value_arg convert_value(PyObject *o) {
+    value_arg r;
+    if (is_integer_object(o)) {
+        r.v.exact = true;
+        r.exact_ok = read_exact(o, r.v);
+        PyErr_Clear();
+    }
+    r.v.real = PyFloat_AsDouble(o);
+    if (r.v.real == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        r.real_ok = false;
+    }
+    return r;
+}
+
+// Whether `x` was read as the kernel will use it: integer objects exactly for
+// the integer kernels, everything else as a double. TypeError `not_a_number`
+// when not.
+bool check_value(const value_arg &x, bool integer_kernel, const char *not_a_number) {
+    const bool ok = integer_kernel && x.v.exact ? x.exact_ok : x.real_ok;
+    return ok || type_error(not_a_number);
 }
 
 using replace_fn = PyObject *(*)(PyArrayObject *, const replace_value &, const replace_value &);
@@ -104,8 +135,17 @@ PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
                         "works in place so input must be an array, not (e.g.) a list");
         return nullptr;
     }
+    // `old` and `new` go through __float__ or __index__, which may run any
+    // code, and that code may reshape, retype or freeze the array: so both
+    // are converted before anything is read from the array, and their errors
+    // are reported below, in the usual order.
+    const value_arg old_a = convert_value(r.old_obj);
+    const value_arg new_a = convert_value(r.new_obj);
     py_ref arr = py_ref::borrow(r.a);
     PyArrayObject *a = arr.array();
+    if (!refuse_masked(r.a)) {
+        return nullptr;
+    }
     // Nothing may be written into an array that is not writeable (a broadcast
     // or a read-only view), whichever path would do the writing.
     if (PyArray_FailUnlessWriteable(a, "assignment destination") < 0) {
@@ -117,10 +157,8 @@ PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
     }
     const int t = dtype_index(PyArray_TYPE(a));
     const bool integer_kernel = t == dtype_index(NPY_INT64) || t == dtype_index(NPY_INT32);
-    replace_value old_v;
-    replace_value new_v;
-    if (!parse_value(r.old_obj, integer_kernel, "`old` must be a number", old_v) ||
-        !parse_value(r.new_obj, integer_kernel, "`new` must be a number", new_v)) {
+    if (!check_value(old_a, integer_kernel, "`old` must be a number") ||
+        !check_value(new_a, integer_kernel, "`new` must be a number")) {
         return nullptr;
     }
     // The kernels read and write whole elements through typed pointers,
@@ -128,7 +166,7 @@ PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
     if (t < 0 || !PyArray_ISALIGNED(a)) {
         return slow_fallback("replace", args, kwds);
     }
-    return replace_kernels[t](a, old_v, new_v);
+    return replace_kernels[t](a, old_a.v, new_a.v);
 }
 
 }  // namespace corvane

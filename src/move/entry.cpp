@@ -2,6 +2,7 @@
 
 #include "frame/args.hpp"
 #include "frame/fallback.hpp"
+#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 
 namespace corvane {
@@ -168,7 +169,7 @@ PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kern
         return nullptr;
     }
     py_ref arr = as_array(r.a);
-    if (!arr) {
+    if (!arr || !admit_array(arr)) {
         return nullptr;
     }
     PyArrayObject *a = arr.array();

@@ -2,6 +2,7 @@
 
 #include "frame/args.hpp"
 #include "frame/fallback.hpp"
+#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 
 namespace corvane {
@@ -94,7 +95,7 @@ PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds)
         return nullptr;
     }
     py_ref arr = as_array(r.a);
-    if (!arr) {
+    if (!arr || !admit_array(arr)) {
         return nullptr;
     }
     PyArrayObject *a = arr.array();

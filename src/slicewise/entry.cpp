@@ -4,6 +4,7 @@
 
 #include "frame/args.hpp"
 #include "frame/fallback.hpp"
+#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/py_ref.hpp"
 
@@ -77,9 +78,27 @@ bool axis_out_of_bounds(int value) {
     return false;
 }
 
+// An integer argument converted ahead of its checks: its value, or the fact
+// that it was not an integer (reported later, where the checks come).
+struct int_arg {
+    int value = -1;
+    bool ok = true;
+};
+
+int_arg convert_int(PyObject *o) {
+    int_arg r;
+    r.value = PyArray_PyIntAsInt(o);
+    if (r.value == -1 && PyErr_Occurred()) {
+        PyErr_Clear();  // replaced by the argument's own TypeError
+        r.ok = false;
+    }
+    return r;
+}
+
 // Normalises the axis of `arr`. For axis=None (where the mode allows it) the
 // array is replaced by its C-order flattening and the axis becomes 0.
-bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {
+bool parse_axis(PyObject *axis_obj, const int_arg &axis_v, parse_mode mode, py_ref &arr,
+                int &axis) {
     const int ndim = PyArray_NDIM(arr.array());
     if (axis_obj == nullptr && mode != PARSE_AXIS) {
         axis = ndim - 1;
@@ -108,11 +127,10 @@ bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {
         axis = 0;
         return true;
     }
-    int value = PyArray_PyIntAsInt(axis_obj);
-    if (value == -1 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, "`axis` must be an integer");
-        return false;
+    if (!axis_v.ok) {
+        return type_error("`axis` must be an integer");
     }
+    int value = axis_v.value;
     if (value < 0) {
         value += ndim;
         if (value < 0) {
@@ -125,17 +143,16 @@ bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {
     return true;
 }
 
-// `kth` or `n`: -1 when absent (or None for `n`).
-bool parse_n(PyObject *n_obj, parse_mode mode, int &n) {
-    n = -1;
-    if (n_obj == nullptr || (mode == PARSE_N && n_obj == Py_None)) {
-        return true;
+// Whether `kth` or `n` was given (`n` None means no limit: -1 to the kernel).
+bool has_n(PyObject *n_obj, parse_mode mode) {
+    return n_obj != nullptr && !(mode == PARSE_N && n_obj == Py_None);
+}
+
+bool parse_n(const int_arg &n_v, parse_mode mode, int &n) {
+    if (!n_v.ok) {
+        return type_error("`n` must be an integer");
     }
-    n = PyArray_PyIntAsInt(n_obj);
-    if (n == -1 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, "`n` must be an integer");
-        return false;
-    }
+    n = n_v.value;
     if (mode == PARSE_N && n < 0) {
         PyErr_SetString(PyExc_ValueError, "`n` must be nonnegative");
         return false;
@@ -154,13 +171,24 @@ PyObject *slicewise_entry(const slicewise_function &f, PyObject *args, PyObject 
     if (!arr) {
         return nullptr;
     }
+    // `kth`, `n` and `axis` go through __index__, which may run any code, and
+    // that code may reshape, retype or re-flag the array: so they are all
+    // converted before anything is read from the array. Their errors are
+    // reported below, in the order of the checks.
+    const bool axis_given = r.axis != nullptr && r.axis != Py_None;
+    const int_arg axis_v = axis_given ? convert_int(r.axis) : int_arg{};
+    const int_arg n_v = has_n(r.n, f.mode) ? convert_int(r.n) : int_arg{};
+    if (!admit_array(arr)) {
+        return nullptr;
+    }
     if (PyArray_DESCR(arr.array())->byteorder == '>') {
         arr = py_ref();
         return slow_fallback(f.name, args, kwds);
     }
     int axis;
-    int n;
-    if (!parse_axis(r.axis, f.mode, arr, axis) || !parse_n(r.n, f.mode, n)) {
+    int n = -1;
+    if (!parse_axis(r.axis, axis_v, f.mode, arr, axis) ||
+        (has_n(r.n, f.mode) && !parse_n(n_v, f.mode, n))) {
         return nullptr;
     }
     // The kernels read whole elements through typed pointers, which needs
