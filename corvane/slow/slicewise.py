@@ -75,7 +75,7 @@ def _as_list(line: Array) -> list[Any]:
     if line.dtype.kind not in "mM":
         return line.tolist()
     nat = np.isnat(line).tolist()
-    return [math.nan if m else v for v, m in zip(line.view(np.int64).tolist(), nat)]
+    return [math.nan if m else v for v, m in zip(line.view(np.int64).tolist(), nat, strict=True)]
 
 
 def _from_list(values: list[Any], dtype: np.dtype[Any]) -> Any:

@@ -60,35 +60,73 @@ bool is_number(PyObject *o) {
            (PyArray_IsScalar(o, Integer) && !PyArray_IsScalar(o, Timedelta));
 }
 
-// Replaces the object array `arr` by its float64 conversion.
+// An element of an object array: 0 when it was read into `v` (None, and the
+// exact built-in float, int and bool types, read as NumPy's cast reads them),
+// 1 for any other number (left to NumPy's cast), -1 with TypeError when it is
+// not a number. Runs no Python code.
+int read_number(PyObject *o, double &v) {
+    if (o == nullptr || o == Py_None) {
+        v = nan_of<double>();
+        return 0;
+    }
+    if (PyFloat_CheckExact(o)) {
+        v = PyFloat_AS_DOUBLE(o);
+        return 0;
+    }
+    if (PyLong_CheckExact(o) || PyBool_Check(o)) {
+        v = PyLong_AsDouble(o);
+        if (v == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();  // beyond the float range: NumPy's cast raises it
+            return 1;
+        }
+        return 0;
+    }
+    if (is_number(o)) {
+        return 1;
+    }
+    // The type's __name__: its tp_name after the last dot.
+    const char *name = Py_TYPE(o)->tp_name;
+    const char *dot = std::strrchr(name, '.');
+    PyErr_Format(PyExc_TypeError, "object arrays must hold numbers only, got %s",
+                 dot != nullptr ? dot + 1 : name);
+    return -1;
+}
+
+// Replaces the object array `arr` by its float64 conversion, in the same
+// memory order: exactly what a.astype(np.float64) gives.
 bool numbers_as_float64(py_ref &arr) {
     PyArrayObject *a = arr.array();
-    // Every element is checked before the conversion, in C order, and without
-    // running Python code, so the array cannot change under the loop.
-    if (PyArray_SIZE(a) > 0) {
-        py_ref iter = py_ref::steal(PyArray_IterNew(arr.get()));
-        if (!iter) {
-            return false;
-        }
-        auto *it = reinterpret_cast<PyArrayIterObject *>(iter.get());
-        while (it->index < it->size) {
-            PyObject *o = load<PyObject *>(it->dataptr);
-            if (!is_number(o)) {
-                // The type's __name__: its tp_name after the last dot.
-                const char *name = Py_TYPE(o)->tp_name;
-                const char *dot = std::strrchr(name, '.');
-                PyErr_Format(PyExc_TypeError, "object arrays must hold numbers only, got %s",
-                             dot != nullptr ? dot + 1 : name);
-                return false;
-            }
-            PyArray_ITER_NEXT(it);
-        }
-    }
-    // NumPy's own cast (None becomes NaN), into the same memory order, so that
-    // the result is exactly what a.astype(np.float64) would give.
     py_ref out = py_ref::steal(
         PyArray_NewLikeArray(a, NPY_KEEPORDER, PyArray_DescrFromType(NPY_FLOAT64), 0));
-    if (!out || PyArray_CopyInto(out.array(), a) < 0) {
+    if (!out) {
+        return false;
+    }
+    // Every element is checked (in C order) before anything else, and without
+    // running Python code, so the array cannot change under the loop. The
+    // common elements are converted on the way; NumPy's cast, much slower,
+    // is left the rare arrays holding other kinds of numbers.
+    bool others = false;
+    if (PyArray_SIZE(a) > 0) {
+        py_ref in_iter = py_ref::steal(PyArray_IterNew(arr.get()));
+        py_ref out_iter = in_iter ? py_ref::steal(PyArray_IterNew(out.get())) : py_ref();
+        if (!out_iter) {
+            return false;
+        }
+        auto *in = reinterpret_cast<PyArrayIterObject *>(in_iter.get());
+        auto *dst = reinterpret_cast<PyArrayIterObject *>(out_iter.get());
+        while (in->index < in->size) {
+            double v = 0.0;
+            const int kind = read_number(load<PyObject *>(in->dataptr), v);
+            if (kind < 0) {
+                return false;
+            }
+            others = others || kind > 0;
+            std::memcpy(dst->dataptr, &v, sizeof v);
+            PyArray_ITER_NEXT(in);
+            PyArray_ITER_NEXT(dst);
+        }
+    }
+    if (others && PyArray_CopyInto(out.array(), a) < 0) {
         return false;
     }
     arr = std::move(out);
