@@ -154,9 +154,8 @@ def test_nat_is_the_nan_of_datetimes(dtype):
             for k in (0, 3):
                 assert_same(f.argpartition(d, k, axis), f.argpartition(x, k, axis))
                 assert_same(f.partition(d, k, axis), f.partition(x, k, axis).astype(dtype))
-        assert f.nanmin(d) == np.nanmin(x).astype(dtype) and f.nanmax(d) == np.nanmax(x).astype(
-            dtype
-        )
+        assert f.nanmin(d) == np.nanmin(x).astype(dtype)
+        assert f.nanmax(d) == np.nanmax(x).astype(dtype)
         assert np.isnat(f.nanmax(d[3]))
         if dtype[0] == "m":
             ok = ~np.isnan(x)
