@@ -189,6 +189,31 @@ def test_int64_values_are_exact():
     assert_same(b, np.array([t, 1], np.int64))
 
 
+NUMBER_KINDS = [
+    *(np.timedelta64(2), np.timedelta64(2, "s"), np.timedelta64("NaT"), 2**1100, 2**70),
+    *(np.uint64(2**64 - 1), np.True_, np.float32(2), 2.0, np.nan, None, "2"),
+]
+
+
+@pytest.mark.parametrize("dtype", ["int64", "int32", "int8", "bool", "float64", "float32"])
+def test_every_kind_of_number_is_read_as_the_reference_reads_it(dtype):
+    # NumPy compares integers with a unitless timedelta64 by its count.
+    assert_same(cr.replace(np.array([1, 2, 3]), np.timedelta64(2), 9), np.array([1, 9, 3]))
+
+    def outcome(f, old, new):
+        a = np.array([1, 2, 0], dtype)
+        try:
+            return f(a, old, new)
+        except (TypeError, ValueError) as e:
+            return (type(e), str(e))
+
+    for x in NUMBER_KINDS:
+        for old, new in ((x, 1), (1, x)):
+            got, want = outcome(cr.replace, old, new), outcome(slow.replace, old, new)
+            assert type(got) is type(want) and (isinstance(want, tuple) or got.dtype == want.dtype)
+            np.testing.assert_array_equal(got, want)
+
+
 # --- read-only arrays ---------------------------------------------------------------------
 
 

@@ -17,20 +17,34 @@ Array = npt.NDArray[Any]
 __all__ = ["replace"]
 
 
-def _as_double(obj: object, message: str) -> float:
-    """Read a number as a double (``__float__``, else ``__index__``), else ``TypeError``."""
+_INTEGER_OBJECTS = (int, np.integer, np.bool_)
+
+
+def _read(obj: object, message: str, integer_array: bool) -> tuple[float, int | None]:
+    """``obj`` as a double (``__float__``, else ``__index__``) and None; or, for an integer
+    object bound for an integer array, NaN and its exact value.  Else ``TypeError``."""
     try:
+        if integer_array and isinstance(obj, _INTEGER_OBJECTS):
+            if isinstance(obj, np.bool_):
+                return math.nan, int(obj)
+            try:
+                return math.nan, operator.index(obj)
+            except TypeError:
+                # A unitless timedelta64 is an integer without __index__ that NumPy
+                # compares with integers by its count, which int() reads.
+                if not isinstance(obj, np.timedelta64):
+                    raise
+                return math.nan, int(obj)
         if hasattr(type(obj), "__float__"):
-            return float(obj)  # type: ignore[arg-type]
-        return float(operator.index(obj))  # type: ignore[arg-type]
+            return float(obj), None  # type: ignore[arg-type]
+        return float(operator.index(obj)), None  # type: ignore[arg-type]
     except Exception:
         raise TypeError(message) from None
 
 
-def _integer_value(obj: object, value: float, lo: int, hi: int, name: str) -> int:
+def _integer_value(exact: int | None, value: float, lo: int, hi: int, name: str) -> int:
     """The exact value of an integer object, or a whole double, if it fits ``lo..hi``."""
-    if isinstance(obj, (int, np.integer, np.bool_)):
-        exact = int(obj)
+    if exact is not None:
         if lo <= exact <= hi:
             return exact
     elif value.is_integer() and lo <= value < hi + 1.0:
@@ -46,20 +60,20 @@ def replace(a: Array, old: float, new: float) -> Array:
     refuse_masked(a)
     if not a.flags.writeable:
         raise ValueError("assignment destination is read-only")
-    old_value = _as_double(old, "`old` must be a number")
-    new_value = _as_double(new, "`new` must be a number")
     kind = a.dtype.kind
+    old_value, old_exact = _read(old, "`old` must be a number", kind in "iub")
+    new_value, new_exact = _read(new, "`new` must be a number", kind in "iub")
 
     if kind in "iub":
-        if not isinstance(old, (int, np.integer, np.bool_)) and math.isnan(old_value):
+        if old_exact is None and math.isnan(old_value):
             return a  # integers hold no NaN
         if kind == "b":
             lo, hi = 0, 1
         else:
             info = np.iinfo(a.dtype)
             lo, hi = int(info.min), int(info.max)
-        old_int = _integer_value(old, old_value, lo, hi, "old")
-        new_int = _integer_value(new, new_value, lo, hi, "new")
+        old_int = _integer_value(old_exact, old_value, lo, hi, "old")
+        new_int = _integer_value(new_exact, new_value, lo, hi, "new")
         np.copyto(a, np.asarray(new_int, a.dtype), where=a == np.asarray(old_int, a.dtype))
         return a
 

@@ -110,11 +110,11 @@ value_arg convert_value(PyObject *o) {
     return r;
 }
 
-// Whether `x` was read as the kernel will use it: integer objects exactly for
-// the integer kernels, everything else as a double. TypeError `not_a_number`
-// when not.
-bool check_value(const value_arg &x, bool integer_kernel, const char *not_a_number) {
-    const bool ok = integer_kernel && x.v.exact ? x.exact_ok : x.real_ok;
+// Whether `x` was read as it will be used: integer objects exactly for
+// integer arrays, everything else as a double. TypeError `not_a_number` when
+// not.
+bool check_value(const value_arg &x, bool integer_array, const char *not_a_number) {
+    const bool ok = integer_array && x.v.exact ? x.exact_ok : x.real_ok;
     return ok || type_error(not_a_number);
 }
 
@@ -155,14 +155,15 @@ PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
         arr = py_ref();
         return slow_fallback("replace", args, kwds);
     }
-    const int t = dtype_index(PyArray_TYPE(a));
-    const bool integer_kernel = t == dtype_index(NPY_INT64) || t == dtype_index(NPY_INT32);
-    if (!check_value(old_a, integer_kernel, "`old` must be a number") ||
-        !check_value(new_a, integer_kernel, "`new` must be a number")) {
+    // An integer array (native or not) takes integer objects exactly.
+    const bool integer_array = PyArray_ISINTEGER(a) || PyArray_ISBOOL(a);
+    if (!check_value(old_a, integer_array, "`old` must be a number") ||
+        !check_value(new_a, integer_array, "`new` must be a number")) {
         return nullptr;
     }
     // The kernels read and write whole elements through typed pointers,
     // which needs aligned data; the rare unaligned array goes to corvane.slow.
+    const int t = dtype_index(PyArray_TYPE(a));
     if (t < 0 || !PyArray_ISALIGNED(a)) {
         return slow_fallback("replace", args, kwds);
     }
