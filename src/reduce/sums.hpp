@@ -1,5 +1,7 @@
 // nansum, nanmean and ss: sequential sums, NaNs skipped (nansum, nanmean) or
-// propagated (ss). Integer sums wrap around in the input's width.
+// propagated (ss). Integer sums wrap around in the input's width; float32
+// elements are summed in float64 and the result is rounded once to float32,
+// so that a long float32 sum does not stall or drift.
 //
 // Kernels: nansum_whole_f64 .. nansum_whole_i32, nansum_axis_f64 .. nansum_axis_i32,
 // nanmean_whole_f64 .. nanmean_axis_i32, ss_whole_f64 .. ss_axis_i32
@@ -10,49 +12,57 @@
 
 namespace corvane {
 
+// The running sum's type: float64 for either float type, the input's own
+// type for integers (whose sums wrap around).
+template <class T>
+using sum_of = std::conditional_t<is_float<T>, double, T>;
+
 template <class T>
 struct nansum_op {
     using in = T;
     using out = T;
-    using acc = T;
-    static acc init() { return T(0); }
+    using acc = sum_of<T>;
+    static acc init() { return acc(0); }
     static void add(acc &s, T x) {
         // The running sum starts at +0 and never becomes -0, so adding +0
         // for a NaN is the same as skipping it.
-        s = wrap_add(s, zero_if_nan(x));
+        s = wrap_add(s, static_cast<acc>(zero_if_nan(x)));
     }
-    static out finish(const acc &s, npy_intp) { return s; }
+    static out finish(const acc &s, npy_intp) { return static_cast<T>(s); }
     static out empty() { return T(0); }
 };
 
 template <class T>
 struct nanmean_op {
     using in = T;
-    using R = real_of<T>;
-    using out = R;
+    using out = real_of<T>;
     struct acc {
-        R sum;
+        double sum;
         npy_intp count;
     };
-    static acc init() { return {R(0), 0}; }
+    static acc init() { return {0.0, 0}; }
     static void add(acc &s, T x) {
-        s.sum += static_cast<R>(zero_if_nan(x));
+        s.sum += static_cast<double>(zero_if_nan(x));
         s.count += !is_nan(x);
     }
     static out finish(const acc &s, npy_intp) {
-        return s.count == 0 ? nan_of<R>() : s.sum / static_cast<R>(s.count);
+        return static_cast<out>(s.count == 0 ? nan_of<double>()
+                                             : s.sum / static_cast<double>(s.count));
     }
-    static out empty() { return nan_of<R>(); }
+    static out empty() { return nan_of<out>(); }
 };
 
 template <class T>
 struct ss_op {
     using in = T;
     using out = T;
-    using acc = T;
-    static acc init() { return T(0); }
-    static void add(acc &s, T x) { s = wrap_add(s, wrap_mul(x, x)); }
-    static out finish(const acc &s, npy_intp) { return s; }
+    using acc = sum_of<T>;
+    static acc init() { return acc(0); }
+    static void add(acc &s, T x) {
+        const acc w = static_cast<acc>(x);
+        s = wrap_add(s, wrap_mul(w, w));
+    }
+    static out finish(const acc &s, npy_intp) { return static_cast<T>(s); }
     static out empty() { return T(0); }
 };
 

@@ -6,10 +6,10 @@
 // nanstd_whole_f64 .. nanstd_axis_i32 (the template instances for double,
 // float, int64_t, int32_t).
 //
-// float32 data is processed in float32 throughout; integers are converted to
-// double element by element. Along an axis every integer slice has the same
-// length L, so the mean and the divisor use the reciprocals 1/L and
-// 1/(L - ddof), computed once.
+// Every element type is computed in float64, element by element: float32
+// results are rounded once to float32 at the end. Along an axis every integer
+// slice has the same length L, so the mean and the divisor use the
+// reciprocals 1/L and 1/(L - ddof), computed once.
 #pragma once
 
 #include <bit>
@@ -33,13 +33,12 @@ inline R zero_where(bool drop, R v) {
 
 }  // namespace detail
 
-// C: the count of non-NaN elements; a narrow count (float32 slices known to
-// be short enough) lets the lanes of a walk across slices vectorise.
+// C: the type of the count of non-NaN elements.
 template <class T, bool Std, class C = npy_intp>
 struct nanvar_op {
     using in = T;
-    using R = real_of<T>;
-    using out = R;
+    using R = double;  // the type everything is computed in
+    using out = real_of<T>;
     struct acc {
         R sum;
         C n;
@@ -77,16 +76,16 @@ struct nanvar_op {
     }
     out finish2(const acc &s, const R &ssd, npy_intp) const {
         if (skip_second(s, 0)) {
-            return nan_of<R>();
+            return nan_of<out>();
         }
         const R v = reciprocals ? static_cast<R>(ssd * r2) : ssd / static_cast<R>(s.n - ddof);
         if constexpr (Std) {
-            return std::sqrt(v);
+            return static_cast<out>(std::sqrt(v));
         } else {
-            return v;
+            return static_cast<out>(v);
         }
     }
-    out empty() const { return nan_of<R>(); }
+    out empty() const { return nan_of<out>(); }
 };
 
 namespace detail {
@@ -113,11 +112,6 @@ PyObject *nanvar_axis_counted(PyArrayObject *a, int axis, int ddof) {
 
 template <class T, bool Std>
 PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
-    if constexpr (std::is_same_v<T, float>) {
-        if (PyArray_DIM(a, axis) <= INT32_MAX) {
-            return nanvar_axis_counted<T, Std, int32_t>(a, axis, ddof);
-        }
-    }
     return nanvar_axis_counted<T, Std, npy_intp>(a, axis, ddof);
 }
 
