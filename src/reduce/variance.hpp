@@ -66,9 +66,10 @@ struct nanvar_op {
 
     acc init() const { return {R(0), 0}; }
     void add(acc &s, T x) const {
-        const bool keep = !is_nan(x);
-        s.sum += keep ? static_cast<R>(x) : R(0);
-        s.n += keep ? C(1) : C(0);
+        // Masks rather than a select, which would become a branch that
+        // scattered NaNs mispredict.
+        s.sum += static_cast<R>(zero_if_nan(x));
+        s.n += static_cast<C>(!is_nan(x));
     }
     bool skip_second(const acc &s, npy_intp) const { return !(ddof < s.n); }
     second_op second(const acc &s, npy_intp) const {

@@ -91,16 +91,21 @@ template <class Op>
 inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
                          npy_intp stride, npy_intp j0) {
     using T = typename Op::in;
+    // The state is a local while the loop runs: the elements are read through
+    // a char pointer, which may alias anything, so a state behind a reference
+    // would be stored back after every element.
+    typename Op::acc a = s;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
         // Constant stride: lets the compiler vectorise where order is free.
         for (npy_intp j = 0; j < len; j++) {
-            add_one(op, s, load<T>(p + j * sizeof(T)), j0 + j);
+            add_one(op, a, load<T>(p + j * sizeof(T)), j0 + j);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            add_one(op, s, load<T>(p), j0 + j);
+            add_one(op, a, load<T>(p), j0 + j);
         }
     }
+    s = a;
 }
 
 }  // namespace detail
