@@ -17,18 +17,37 @@ namespace corvane {
 template <class T>
 using sum_of = std::conditional_t<is_float<T>, double, T>;
 
+// The state of a sum: a sum_acc for floats (whose walks take the terms in
+// blocks), the plain wrapping sum for integers.
+template <class T>
+using plain_sum_acc = std::conditional_t<is_float<T>, sum_acc<double>, T>;
+
 template <class T>
 struct nansum_op {
     using in = T;
     using out = T;
-    using acc = sum_of<T>;
-    static acc init() { return acc(0); }
+    using W = sum_of<T>;
+    using acc = plain_sum_acc<T>;
+    static constexpr bool counts = false;
+    static acc init() { return acc{}; }
+    // The running sum starts at +0 and never becomes -0, so adding +0 for a
+    // NaN is the same as skipping it.
+    static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
+    static __m128d wide_term(__m128d w) { return detail::zero_where_nan(w, w); }
     static void add(acc &s, T x) {
-        // The running sum starts at +0 and never becomes -0, so adding +0
-        // for a NaN is the same as skipping it.
-        s = wrap_add(s, static_cast<acc>(zero_if_nan(x)));
+        if constexpr (is_float<T>) {
+            s.sum += term(x);
+        } else {
+            s = wrap_add(s, x);
+        }
     }
-    static out finish(const acc &s, npy_intp) { return static_cast<T>(s); }
+    static out finish(const acc &s, npy_intp) {
+        if constexpr (is_float<T>) {
+            return static_cast<T>(s.sum);
+        } else {
+            return s;
+        }
+    }
     static out empty() { return T(0); }
 };
 
@@ -36,18 +55,18 @@ template <class T>
 struct nanmean_op {
     using in = T;
     using out = real_of<T>;
-    struct acc {
-        double sum;
-        npy_intp count;
-    };
+    using W = double;
+    using acc = sum_acc<double>;
+    static constexpr bool counts = true;
     static acc init() { return {0.0, 0}; }
+    static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
+    static __m128d wide_term(__m128d w) { return detail::zero_where_nan(w, w); }
     static void add(acc &s, T x) {
-        s.sum += static_cast<double>(zero_if_nan(x));
-        s.count += !is_nan(x);
+        s.sum += term(x);
+        s.n += !is_nan(x);
     }
     static out finish(const acc &s, npy_intp) {
-        return static_cast<out>(s.count == 0 ? nan_of<double>()
-                                             : s.sum / static_cast<double>(s.count));
+        return static_cast<out>(s.n == 0 ? nan_of<double>() : s.sum / static_cast<double>(s.n));
     }
     static out empty() { return nan_of<out>(); }
 };
@@ -56,13 +75,29 @@ template <class T>
 struct ss_op {
     using in = T;
     using out = T;
-    using acc = sum_of<T>;
-    static acc init() { return acc(0); }
-    static void add(acc &s, T x) {
-        const acc w = static_cast<acc>(x);
-        s = wrap_add(s, wrap_mul(w, w));
+    using W = sum_of<T>;
+    using acc = plain_sum_acc<T>;
+    static constexpr bool counts = false;
+    static acc init() { return acc{}; }
+    static W term(T x) {
+        const W w = static_cast<W>(x);
+        return wrap_mul(w, w);
     }
-    static out finish(const acc &s, npy_intp) { return static_cast<T>(s); }
+    static __m128d wide_term(__m128d w) { return w * w; }
+    static void add(acc &s, T x) {
+        if constexpr (is_float<T>) {
+            s.sum += term(x);
+        } else {
+            s = wrap_add(s, term(x));
+        }
+    }
+    static out finish(const acc &s, npy_intp) {
+        if constexpr (is_float<T>) {
+            return static_cast<T>(s.sum);
+        } else {
+            return s;
+        }
+    }
     static out empty() { return T(0); }
 };
 

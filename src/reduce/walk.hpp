@@ -36,18 +36,40 @@
 //       holds, the walk need not read the elements again and finish2 gets
 //       the second op's initial state. finish() is not used then.
 //
+// A float sum can say so, which lets the walks take its elements in blocks:
+//
+//   using W = double;                 // type of the running sum
+//   using acc = sum_acc<W>;
+//   static constexpr bool counts;     // whether acc.n counts the non-NaN elements
+//   W term(in x) const;               // what x adds to the sum (no order)
+//   __m128d wide_term(__m128d w) const;
+//       the same for two elements widened to float64 (W is double)
+//
+// add(s, x) must then be s.sum += term(x) (and s.n += !is_nan(x) when counting).
+// The terms are formed a few at a time in vector registers, off the critical
+// path; the chain of dependent adds is all that remains, and several
+// slices' chains interleave.
+//
 // `add` sees the elements of each slice strictly in index order, so float
 // accumulation is reproducible bit for bit. The walks below only change which
 // slices are in flight at once, never the order within a slice.
 #pragma once
 
 #include <concepts>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include <emmintrin.h>
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
 #include "frame/slice_iter.hpp"
+
+// Vectors stay inside the module, so their calling convention does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace corvane {
 
@@ -66,6 +88,20 @@ concept has_run = requires(const Op &op, typename Op::acc &s, const char *p) {
 template <class Op>
 concept has_exit = requires(const Op &op, const typename Op::acc &s) {
     { op.decided(s) } -> std::convertible_to<bool>;
+};
+
+// The state of a float sum: the running sum and the count of non-NaN elements.
+template <class W>
+struct sum_acc {
+    W sum;
+    npy_intp n;
+};
+
+template <class Op>
+concept summing = is_float<typename Op::in> && requires(const Op &op, typename Op::in x) {
+    { op.term(x) } -> std::same_as<typename Op::W>;
+    { op.wide_term(__m128d{}) } -> std::same_as<__m128d>;
+    { Op::counts } -> std::convertible_to<bool>;
 };
 
 template <class Op>
@@ -108,6 +144,91 @@ inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_i
     s = a;
 }
 
+// Two float64 lanes (one SSE2 register) and the mask type of their comparisons.
+using wide2 = __m128d;
+typedef int64_t wide2_mask __attribute__((vector_size(16)));
+
+// v with the lanes where w is NaN set to +0.
+inline wide2 zero_where_nan(wide2 w, wide2 v) {
+    return reinterpret_cast<wide2>(reinterpret_cast<wide2_mask>(v) & (w == w));
+}
+
+// Elements i and i + 1 (first) and i + 2 and i + 3 (second) of a slice,
+// widened to float64.
+template <class T>
+inline void load_wide4(const char *p, npy_intp i, npy_intp stride, bool packed, wide2 &first,
+                       wide2 &second) {
+    if constexpr (std::is_same_v<T, float>) {
+        __m128 x;
+        if (packed) {
+            x = load<__m128>(p + i * 4);
+        } else {
+            x = _mm_setr_ps(load<float>(p + i * stride), load<float>(p + (i + 1) * stride),
+                            load<float>(p + (i + 2) * stride), load<float>(p + (i + 3) * stride));
+        }
+        first = _mm_cvtps_pd(x);
+        second = _mm_cvtps_pd(_mm_movehl_ps(x, x));
+    } else {
+        if (packed) {
+            first = load<wide2>(p + i * 8);
+            second = load<wide2>(p + i * 8 + 16);
+        } else {
+            first = _mm_setr_pd(load<double>(p + i * stride), load<double>(p + (i + 1) * stride));
+            second = _mm_setr_pd(load<double>(p + (i + 2) * stride),
+                                 load<double>(p + (i + 3) * stride));
+        }
+    }
+}
+
+// Feeds K slices of a summing operation, slice k by op_at(k). Four
+// elements of a slice at a time are widened and turned into terms in vector
+// registers, with masks and no branches, then added to the slice's sum one
+// after the other; the K chains of adds run side by side, each in its own
+// order. Forming the terms is off the chains' critical path.
+template <int K, class Op, class OpAt>
+inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, npy_intp len,
+                       npy_intp stride) {
+    using T = typename Op::in;
+    static_assert(std::is_same_v<typename Op::W, double>);
+    const bool packed = stride == static_cast<npy_intp>(sizeof(T));
+    double sum[K];
+    wide2_mask count[K];
+    for (int k = 0; k < K; k++) {
+        sum[k] = s[k].sum;
+        count[k] = wide2_mask{};
+    }
+    npy_intp j = 0;
+    for (; j + 4 <= len; j += 4) {
+        for (int k = 0; k < K; k++) {
+            const Op &op = op_at(k);
+            wide2 w0, w1;
+            load_wide4<T>(p[k], j, stride, packed, w0, w1);
+            const wide2 v0 = op.wide_term(w0);
+            const wide2 v1 = op.wide_term(w1);
+            sum[k] += v0[0];
+            sum[k] += v0[1];
+            sum[k] += v1[0];
+            sum[k] += v1[1];
+            if constexpr (Op::counts) {
+                count[k] -= (w0 == w0) + (w1 == w1);  // a true lane is -1
+            }
+        }
+    }
+    for (int k = 0; k < K; k++) {
+        const Op &op = op_at(k);
+        npy_intp c = count[k][0] + count[k][1];
+        for (npy_intp i = j; i < len; i++) {
+            const T x = load<T>(p[k] + i * stride);
+            sum[k] += op.term(x);
+            c += !is_nan(x);
+        }
+        s[k].sum = sum[k];
+        if constexpr (Op::counts) {
+            s[k].n += c;
+        }
+    }
+}
+
 }  // namespace detail
 
 // Feeds one slice into an accumulator.
@@ -115,6 +236,11 @@ template <class Op>
 inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
                       npy_intp stride) {
     using T = typename Op::in;
+    if constexpr (summing<Op>) {
+        const char *const q[1] = {p};
+        detail::sum_slices<1, Op>([&](int) -> const Op & { return op; }, &s, q, len, stride);
+        return;
+    }
     if constexpr (has_run<Op>) {
         if (stride == static_cast<npy_intp>(sizeof(T))) {
             if constexpr (positional<Op>) {
@@ -363,7 +489,7 @@ inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *co
 template <class Op>
 void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
-    constexpr int K = 4;
+    constexpr int K = summing<Op> ? 8 : 4;
     const npy_intp len = it.slice_len;
     const npy_intp stride = it.slice_stride;
     if constexpr (!has_run<Op> && !has_exit<Op>) {
@@ -375,7 +501,11 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                 s[k] = op.init();
                 it.next();
             }
-            add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            if constexpr (summing<Op>) {
+                sum_slices<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            } else {
+                add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            }
             if constexpr (two_pass<Op>) {
                 using Op2 = decltype(op.second(s[0], len));
                 Op2 op2[K];
@@ -385,8 +515,12 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                     t[k] = op2[k].init();
                 }
                 // A slice that skips its second pass ignores what it gathered.
-                add_interleaved<K, Op2>([&](int k) -> const Op2 & { return op2[k]; }, t, p, len,
-                                        stride);
+                auto op2_at = [&](int k) -> const Op2 & { return op2[k]; };
+                if constexpr (summing<Op2>) {
+                    sum_slices<K, Op2>(op2_at, t, p, len, stride);
+                } else {
+                    add_interleaved<K, Op2>(op2_at, t, p, len, stride);
+                }
                 for (int k = 0; k < K; k++) {
                     *y++ = op.finish2(s[k], op.skip_second(s[k], len) ? op2[k].init() : t[k], len);
                 }
