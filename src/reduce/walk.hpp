@@ -62,6 +62,7 @@
 
 #include <emmintrin.h>
 
+#include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/py_ref.hpp"
@@ -442,8 +443,124 @@ inline void finish_lanes(const Op &op, const typename Op::acc *s, npy_intp m, co
     }
 }
 
+// Rows [0, len) of a block of m lanes of a summing operation into their sums
+// and counts (separate arrays, which the compiler vectorises across lanes);
+// lane l is fed by op_at(l). Four rows per visit of the sums, each lane in
+// its own order.
+template <class Op, class OpAt>
+inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const char *row,
+                     npy_intp lane_stride, npy_intp row_stride, npy_intp len) {
+    using T = typename Op::in;
+    npy_intp j = 0;
+    if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
+        for (; j + 4 <= len; j += 4, row += 4 * row_stride) {
+            for (npy_intp l = 0; l < m; l++) {
+                const char *p = row + l * static_cast<npy_intp>(sizeof(T));
+                const Op &op = op_at(l);
+                const T x0 = load<T>(p);
+                const T x1 = load<T>(p + row_stride);
+                const T x2 = load<T>(p + 2 * row_stride);
+                const T x3 = load<T>(p + 3 * row_stride);
+                double a = sum[l];
+                a += op.term(x0);
+                a += op.term(x1);
+                a += op.term(x2);
+                a += op.term(x3);
+                sum[l] = a;
+                if constexpr (Op::counts) {
+                    cnt[l] += static_cast<npy_intp>(x0 == x0) + static_cast<npy_intp>(x1 == x1) +
+                              static_cast<npy_intp>(x2 == x2) + static_cast<npy_intp>(x3 == x3);
+                }
+            }
+        }
+    }
+    for (; j < len; j++, row += row_stride) {
+        for (npy_intp l = 0; l < m; l++) {
+            const T x = load<T>(row + l * lane_stride);
+            sum[l] += op_at(l).term(x);
+            if constexpr (Op::counts) {
+                cnt[l] += static_cast<npy_intp>(x == x);
+            }
+        }
+    }
+}
+
+// reduce_lanes for a summing operation (and its second pass).
+template <class Op>
+inline void sum_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
+    const int last = it.last_outer;
+    const npy_intp lanes = it.outer_len[last];
+    const npy_intp lane_stride = it.outer_stride[last];
+    const npy_intp len = it.slice_len;
+    const npy_intp row_stride = it.slice_stride;
+    it.last_outer = last - 1;
+    it.slice_count /= lanes;
+    double sum[lane_block];
+    npy_intp cnt[lane_block];
+    auto op_at = [&](npy_intp) -> const Op & { return op; };
+    while (it.more()) {
+        for (npy_intp c = 0; c < lanes; c += lane_block) {
+            const npy_intp m = lanes - c < lane_block ? lanes - c : lane_block;
+            for (npy_intp l = 0; l < m; l++) {
+                sum[l] = op.init().sum;
+                cnt[l] = 0;
+            }
+            const char *row = it.slice_start + c * lane_stride;
+            sum_rows<Op>(op_at, sum, cnt, m, row, lane_stride, row_stride, len);
+            if constexpr (two_pass<Op>) {
+                using Op2 = decltype(op.second(op.init(), len));
+                static_assert(summing<Op2>);
+                Op2 op2[lane_block];
+                double sum2[lane_block];
+                bool any = false;
+                for (npy_intp l = 0; l < m; l++) {
+                    const typename Op::acc s{sum[l], cnt[l]};
+                    op2[l] = op.second(s, len);
+                    sum2[l] = op2[l].init().sum;
+                    any = any || !op.skip_second(s, len);
+                }
+                // Every lane reads its elements again when one needs to; a
+                // lane that skips its second pass ignores what it gathered.
+                if (any) {
+                    auto op2_at = [&](npy_intp l) -> const Op2 & { return op2[l]; };
+                    sum_rows<Op2>(op2_at, sum2, cnt, m, row, lane_stride, row_stride, len);
+                }
+                for (npy_intp l = 0; l < m; l++) {
+                    const typename Op::acc s{sum[l], cnt[l]};
+                    y[c + l] = op.finish2(s, op.skip_second(s, len) ? op2[l].init() : typename Op2::acc{sum2[l], 0}, len);
+                }
+            } else {
+                for (npy_intp l = 0; l < m; l++) {
+                    y[c + l] = op.finish(typename Op::acc{sum[l], cnt[l]}, len);
+                }
+            }
+        }
+        y += lanes;
+        it.next();
+    }
+}
+
+// sum_lanes compiled for any x86-64 and for AVX-512 (chosen at run time).
+template <class Op>
+__attribute__((flatten)) void sum_lanes_plain(const Op &op, slice_iter &it, typename Op::out *y) {
+    sum_lanes(op, it, y);
+}
+template <class Op>
+CORVANE_AVX512 __attribute__((flatten)) void sum_lanes_avx512(const Op &op, slice_iter &it,
+                                                               typename Op::out *y) {
+    sum_lanes(op, it, y);
+}
+
 template <class Op>
 void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
+    if constexpr (summing<Op>) {
+        if (have_avx512()) {
+            sum_lanes_avx512(op, it, y);
+        } else {
+            sum_lanes_plain(op, it, y);
+        }
+        return;
+    }
     using A = typename Op::acc;
     const int last = it.last_outer;
     const npy_intp lanes = it.outer_len[last];
