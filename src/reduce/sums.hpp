@@ -33,7 +33,10 @@ struct nansum_op {
     // The running sum starts at +0 and never becomes -0, so adding +0 for a
     // NaN is the same as skipping it.
     static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
-    static __m128d wide_term(__m128d w) { return detail::zero_where_nan(w, w); }
+    template <class V>
+    static V wide_term(V w) {
+        return detail::zero_where_nan(w, w);
+    }
     static void add(acc &s, T x) {
         if constexpr (is_float<T>) {
             s.sum += term(x);
@@ -60,7 +63,10 @@ struct nanmean_op {
     static constexpr bool counts = true;
     static acc init() { return {0.0, 0}; }
     static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
-    static __m128d wide_term(__m128d w) { return detail::zero_where_nan(w, w); }
+    template <class V>
+    static V wide_term(V w) {
+        return detail::zero_where_nan(w, w);
+    }
     static void add(acc &s, T x) {
         s.sum += term(x);
         s.n += !is_nan(x);
@@ -83,7 +89,10 @@ struct ss_op {
         const W w = static_cast<W>(x);
         return wrap_mul(w, w);
     }
-    static __m128d wide_term(__m128d w) { return w * w; }
+    template <class V>
+    static V wide_term(V w) {
+        return w * w;
+    }
     static void add(acc &s, T x) {
         if constexpr (is_float<T>) {
             s.sum += term(x);

@@ -50,8 +50,9 @@ struct nanvar_op {
             const R d = static_cast<R>(zero_if_nan(x)) - (x == x ? mean : R(0));
             return d * d;
         }
-        __m128d wide_term(__m128d w) const {
-            const __m128d d = detail::zero_where_nan(w, w - mean);
+        template <class V>
+        V wide_term(V w) const {
+            const V d = detail::zero_where_nan(w, w - mean);
             return d * d;
         }
         void add(acc &s, T x) const { s.sum += term(x); }
@@ -59,7 +60,10 @@ struct nanvar_op {
 
     acc init() const { return {0.0, 0}; }
     static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
-    static __m128d wide_term(__m128d w) { return detail::zero_where_nan(w, w); }
+    template <class V>
+    static V wide_term(V w) {
+        return detail::zero_where_nan(w, w);
+    }
     void add(acc &s, T x) const {
         s.sum += term(x);
         s.n += !is_nan(x);

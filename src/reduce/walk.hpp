@@ -42,8 +42,8 @@
 //   using acc = sum_acc<W>;
 //   static constexpr bool counts;     // whether acc.n counts the non-NaN elements
 //   W term(in x) const;               // what x adds to the sum (no order)
-//   __m128d wide_term(__m128d w) const;
-//       the same for two elements widened to float64 (W is double)
+//   template <class V> V wide_term(V w) const;
+//       the same for a vector of elements widened to float64 (W is double)
 //
 // add(s, x) must then be s.sum += term(x) (and s.n += !is_nan(x) when counting).
 // The terms are formed a few at a time in vector registers, off the critical
@@ -149,9 +149,39 @@ inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_i
 using wide2 = __m128d;
 typedef int64_t wide2_mask __attribute__((vector_size(16)));
 
-// v with the lanes where w is NaN set to +0.
-inline wide2 zero_where_nan(wide2 w, wide2 v) {
-    return reinterpret_cast<wide2>(reinterpret_cast<wide2_mask>(v) & (w == w));
+// Eight float64 lanes (one AVX-512 register; used only in code compiled for
+// it), the float32 lanes they are widened from, and their comparison masks.
+typedef double wide8 __attribute__((vector_size(64)));
+typedef float narrow8 __attribute__((vector_size(32)));
+typedef int64_t wide8_mask __attribute__((vector_size(64)));
+
+// v with the lanes where w is NaN set to +0 (for either vector).
+template <class V>
+inline V zero_where_nan(V w, V v) {
+    using M = decltype(w == w);
+    return reinterpret_cast<V>(reinterpret_cast<M>(v) & (w == w));
+}
+
+// Elements i .. i + 7 of a slice, widened to float64.
+template <class T>
+inline wide8 load_wide8(const char *p, npy_intp i, npy_intp stride, bool packed) {
+    constexpr npy_intp size = sizeof(T);
+    if (packed) {
+        if constexpr (std::is_same_v<T, float>) {
+            return __builtin_convertvector(load<narrow8>(p + i * size), wide8);
+        } else {
+            return load<wide8>(p + i * size);
+        }
+    }
+    T b[8];
+    for (int l = 0; l < 8; l++) {
+        b[l] = load<T>(p + (i + l) * stride);
+    }
+    if constexpr (std::is_same_v<T, float>) {
+        return __builtin_convertvector(load<narrow8>(reinterpret_cast<const char *>(b)), wide8);
+    } else {
+        return load<wide8>(reinterpret_cast<const char *>(b));
+    }
 }
 
 // Elements i and i + 1 (first) and i + 2 and i + 3 (second) of a slice,
@@ -181,43 +211,101 @@ inline void load_wide4(const char *p, npy_intp i, npy_intp stride, bool packed, 
     }
 }
 
-// Feeds K slices of a summing operation, slice k by op_at(k). Four
-// elements of a slice at a time are widened and turned into terms in vector
-// registers, with masks and no branches, then added to the slice's sum one
-// after the other; the K chains of adds run side by side, each in its own
-// order. Forming the terms is off the chains' critical path.
-template <int K, class Op, class OpAt>
+// Feeds K slices of a summing operation, slice k by op_at(k). N (4, or 8
+// in code compiled for AVX-512) elements of a slice at a time are widened
+// and turned into terms in vector registers, with masks and no branches,
+// then added to the slice's sum one after the other; the K chains of adds
+// run side by side, each in its own order. Forming the terms is off the
+// chains' critical path.
+template <int K, class Op, class OpAt, int N = 4>
 inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, npy_intp len,
                        npy_intp stride) {
     using T = typename Op::in;
     static_assert(std::is_same_v<typename Op::W, double>);
+    using M = std::conditional_t<N == 8, wide8_mask, wide2_mask>;
     const bool packed = stride == static_cast<npy_intp>(sizeof(T));
     double sum[K];
-    wide2_mask count[K];
+    M count[K];
     for (int k = 0; k < K; k++) {
         sum[k] = s[k].sum;
-        count[k] = wide2_mask{};
+        count[k] = M{};
     }
     npy_intp j = 0;
-    for (; j + 4 <= len; j += 4) {
+    if constexpr (N == 8) {
+        // Eight slices' terms for elements j .. j + 7, transposed so that
+        // vector c holds element j + c of every slice: adding the eight
+        // vectors in turn adds each slice's terms in its own order, eight
+        // slices per instruction.
+        static_assert(K == 8);
+        wide8 acc;
         for (int k = 0; k < K; k++) {
-            const Op &op = op_at(k);
-            wide2 w0, w1;
-            load_wide4<T>(p[k], j, stride, packed, w0, w1);
-            const wide2 v0 = op.wide_term(w0);
-            const wide2 v1 = op.wide_term(w1);
-            sum[k] += v0[0];
-            sum[k] += v0[1];
-            sum[k] += v1[0];
-            sum[k] += v1[1];
-            if constexpr (Op::counts) {
-                count[k] -= (w0 == w0) + (w1 == w1);  // a true lane is -1
+            acc[k] = sum[k];
+        }
+        for (; j + N <= len; j += N) {
+            wide8 r[8];
+            for (int k = 0; k < K; k++) {
+                const wide8 w = load_wide8<T>(p[k], j, stride, packed);
+                r[k] = op_at(k).wide_term(w);
+                if constexpr (Op::counts) {
+                    count[k] -= (w == w);  // a true lane is -1
+                }
+            }
+            const wide8_mask lo2 = {0, 8, 2, 10, 4, 12, 6, 14};
+            const wide8_mask hi2 = {1, 9, 3, 11, 5, 13, 7, 15};
+            const wide8_mask lo4 = {0, 1, 8, 9, 4, 5, 12, 13};
+            const wide8_mask hi4 = {2, 3, 10, 11, 6, 7, 14, 15};
+            const wide8_mask lo8 = {0, 1, 2, 3, 8, 9, 10, 11};
+            const wide8_mask hi8 = {4, 5, 6, 7, 12, 13, 14, 15};
+            wide8 t[8];
+            for (int q = 0; q < 8; q += 2) {
+                t[q] = __builtin_shuffle(r[q], r[q + 1], lo2);
+                t[q + 1] = __builtin_shuffle(r[q], r[q + 1], hi2);
+            }
+            // u[0..3]: elements (0, 4), (2, 6), (1, 5), (3, 7) of slices 0-3;
+            // u[4..7]: the same of slices 4-7.
+            wide8 u[8];
+            for (int h = 0; h < 8; h += 4) {
+                u[h] = __builtin_shuffle(t[h], t[h + 2], lo4);
+                u[h + 1] = __builtin_shuffle(t[h], t[h + 2], hi4);
+                u[h + 2] = __builtin_shuffle(t[h + 1], t[h + 3], lo4);
+                u[h + 3] = __builtin_shuffle(t[h + 1], t[h + 3], hi4);
+            }
+            acc += __builtin_shuffle(u[0], u[4], lo8);  // element j
+            acc += __builtin_shuffle(u[2], u[6], lo8);  // j + 1
+            acc += __builtin_shuffle(u[1], u[5], lo8);  // j + 2
+            acc += __builtin_shuffle(u[3], u[7], lo8);  // j + 3
+            acc += __builtin_shuffle(u[0], u[4], hi8);  // j + 4
+            acc += __builtin_shuffle(u[2], u[6], hi8);  // j + 5
+            acc += __builtin_shuffle(u[1], u[5], hi8);  // j + 6
+            acc += __builtin_shuffle(u[3], u[7], hi8);  // j + 7
+        }
+        for (int k = 0; k < K; k++) {
+            sum[k] = acc[k];
+        }
+    } else {
+        for (; j + N <= len; j += N) {
+            for (int k = 0; k < K; k++) {
+                const Op &op = op_at(k);
+                wide2 w0, w1;
+                load_wide4<T>(p[k], j, stride, packed, w0, w1);
+                const wide2 v0 = op.wide_term(w0);
+                const wide2 v1 = op.wide_term(w1);
+                sum[k] += v0[0];
+                sum[k] += v0[1];
+                sum[k] += v1[0];
+                sum[k] += v1[1];
+                if constexpr (Op::counts) {
+                    count[k] -= (w0 == w0) + (w1 == w1);  // a true lane is -1
+                }
             }
         }
     }
     for (int k = 0; k < K; k++) {
         const Op &op = op_at(k);
-        npy_intp c = count[k][0] + count[k][1];
+        npy_intp c = 0;
+        for (int l = 0; l < static_cast<int>(sizeof(M) / 8); l++) {
+            c += count[k][l];
+        }
         for (npy_intp i = j; i < len; i++) {
             const T x = load<T>(p[k] + i * stride);
             sum[k] += op.term(x);
@@ -603,8 +691,8 @@ inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *co
 // latency; K slices interleaved run K independent chains, each slice still in
 // its own order, so the results do not change. Operations with their own
 // vectorised scan or an early exit take the slices one at a time.
-template <class Op>
-void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
+template <class Op, int N = 4>
+inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
     constexpr int K = summing<Op> ? 8 : 4;
     const npy_intp len = it.slice_len;
@@ -619,7 +707,8 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                 it.next();
             }
             if constexpr (summing<Op>) {
-                sum_slices<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+                auto op_at = [&](int) -> const Op & { return op; };
+                sum_slices<K, Op, decltype(op_at), N>(op_at, s, p, len, stride);
             } else {
                 add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
             }
@@ -634,7 +723,7 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                 // A slice that skips its second pass ignores what it gathered.
                 auto op2_at = [&](int k) -> const Op2 & { return op2[k]; };
                 if constexpr (summing<Op2>) {
-                    sum_slices<K, Op2>(op2_at, t, p, len, stride);
+                    sum_slices<K, Op2, decltype(op2_at), N>(op2_at, t, p, len, stride);
                 } else {
                     add_interleaved<K, Op2>(op2_at, t, p, len, stride);
                 }
@@ -654,6 +743,25 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
         *y++ = finish_slice(op, s, it.slice_start, len, stride, len);
         it.next();
     }
+}
+
+// reduce_slices_n compiled for any x86-64 and, for summing operations, for
+// AVX-512 with eight lanes per vector (chosen at run time).
+template <class Op>
+CORVANE_AVX512 __attribute__((flatten)) void reduce_slices_avx512(const Op &op, slice_iter &it,
+                                                                   typename Op::out *y) {
+    reduce_slices_n<Op, 8>(op, it, y);
+}
+
+template <class Op>
+void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
+    if constexpr (summing<Op>) {
+        if (have_avx512()) {
+            reduce_slices_avx512(op, it, y);
+            return;
+        }
+    }
+    reduce_slices_n<Op, 4>(op, it, y);
 }
 
 }  // namespace detail
