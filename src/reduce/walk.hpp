@@ -60,7 +60,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
@@ -149,38 +149,43 @@ inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_i
 using wide2 = __m128d;
 typedef int64_t wide2_mask __attribute__((vector_size(16)));
 
-// Eight float64 lanes (one AVX-512 register; used only in code compiled for
-// it), the float32 lanes they are widened from, and their comparison masks.
-typedef double wide8 __attribute__((vector_size(64)));
-typedef float narrow8 __attribute__((vector_size(32)));
-typedef int64_t wide8_mask __attribute__((vector_size(64)));
-
-// v with the lanes where w is NaN set to +0 (for either vector).
+// v with the lanes where w is NaN set to +0.
 template <class V>
 inline V zero_where_nan(V w, V v) {
     using M = decltype(w == w);
     return reinterpret_cast<V>(reinterpret_cast<M>(v) & (w == w));
 }
 
+// Eight float64 lanes: one AVX-512 register, used only in code compiled for it.
+using wide8 = __m512d;
+typedef int64_t wide8_mask __attribute__((vector_size(64)));
+
+// zero_where_nan in an AVX-512 mask register.
+CORVANE_AVX512 inline wide8 zero_where_nan(wide8 w, wide8 v) {
+    return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), v);
+}
+
+// The number of lanes of w that are not NaN.
+CORVANE_AVX512 inline npy_intp count_numbers(wide8 w) {
+    return __builtin_popcount(static_cast<unsigned>(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q)));
+}
+
 // Elements i .. i + 7 of a slice, widened to float64.
 template <class T>
-inline wide8 load_wide8(const char *p, npy_intp i, npy_intp stride, bool packed) {
+CORVANE_AVX512 inline wide8 load_wide8(const char *p, npy_intp i, npy_intp stride, bool packed) {
     constexpr npy_intp size = sizeof(T);
-    if (packed) {
-        if constexpr (std::is_same_v<T, float>) {
-            return __builtin_convertvector(load<narrow8>(p + i * size), wide8);
-        } else {
-            return load<wide8>(p + i * size);
-        }
-    }
     T b[8];
-    for (int l = 0; l < 8; l++) {
-        b[l] = load<T>(p + (i + l) * stride);
+    const char *q = p + i * size;
+    if (!packed) {
+        for (int l = 0; l < 8; l++) {
+            b[l] = load<T>(p + (i + l) * stride);
+        }
+        q = reinterpret_cast<const char *>(b);
     }
     if constexpr (std::is_same_v<T, float>) {
-        return __builtin_convertvector(load<narrow8>(reinterpret_cast<const char *>(b)), wide8);
+        return _mm512_cvtps_pd(_mm256_loadu_ps(reinterpret_cast<const float *>(q)));
     } else {
-        return load<wide8>(reinterpret_cast<const char *>(b));
+        return _mm512_loadu_pd(q);
     }
 }
 
@@ -222,13 +227,14 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
                        npy_intp stride) {
     using T = typename Op::in;
     static_assert(std::is_same_v<typename Op::W, double>);
-    using M = std::conditional_t<N == 8, wide8_mask, wide2_mask>;
     const bool packed = stride == static_cast<npy_intp>(sizeof(T));
     double sum[K];
-    M count[K];
+    wide2_mask count[K];
+    npy_intp count8[K];
     for (int k = 0; k < K; k++) {
         sum[k] = s[k].sum;
-        count[k] = M{};
+        count[k] = wide2_mask{};
+        count8[k] = 0;
     }
     npy_intp j = 0;
     if constexpr (N == 8) {
@@ -247,7 +253,7 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
                 const wide8 w = load_wide8<T>(p[k], j, stride, packed);
                 r[k] = op_at(k).wide_term(w);
                 if constexpr (Op::counts) {
-                    count[k] -= (w == w);  // a true lane is -1
+                    count8[k] += count_numbers(w);
                 }
             }
             const wide8_mask lo2 = {0, 8, 2, 10, 4, 12, 6, 14};
@@ -302,10 +308,7 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
     }
     for (int k = 0; k < K; k++) {
         const Op &op = op_at(k);
-        npy_intp c = 0;
-        for (int l = 0; l < static_cast<int>(sizeof(M) / 8); l++) {
-            c += count[k][l];
-        }
+        npy_intp c = count8[k] + count[k][0] + count[k][1];
         for (npy_intp i = j; i < len; i++) {
             const T x = load<T>(p[k] + i * stride);
             sum[k] += op.term(x);
