@@ -165,9 +165,15 @@ CORVANE_AVX512 inline wide8 zero_where_nan(wide8 w, wide8 v) {
     return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), v);
 }
 
-// The number of lanes of w that are not NaN.
-CORVANE_AVX512 inline npy_intp count_numbers(wide8 w) {
-    return __builtin_popcount(static_cast<unsigned>(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q)));
+// Adds one to the lanes of `count` where w is not NaN.
+CORVANE_AVX512 inline __m512i count_numbers(__m512i count, wide8 w) {
+    return _mm512_mask_add_epi64(count, _mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), count,
+                                 _mm512_set1_epi64(1));
+}
+
+// The sum of the lanes of a count.
+CORVANE_AVX512 inline npy_intp count_total(__m512i count) {
+    return _mm512_reduce_add_epi64(count);
 }
 
 // Elements i .. i + 7 of a slice, widened to float64.
@@ -230,11 +236,9 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
     const bool packed = stride == static_cast<npy_intp>(sizeof(T));
     double sum[K];
     wide2_mask count[K];
-    npy_intp count8[K];
     for (int k = 0; k < K; k++) {
         sum[k] = s[k].sum;
         count[k] = wide2_mask{};
-        count8[k] = 0;
     }
     npy_intp j = 0;
     if constexpr (N == 8) {
@@ -243,6 +247,10 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
         // vectors in turn adds each slice's terms in its own order, eight
         // slices per instruction.
         static_assert(K == 8);
+        __m512i count8[K];
+        for (int k = 0; k < K; k++) {
+            count8[k] = __m512i{};
+        }
         wide8 acc;
         for (int k = 0; k < K; k++) {
             acc[k] = sum[k];
@@ -253,7 +261,7 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
                 const wide8 w = load_wide8<T>(p[k], j, stride, packed);
                 r[k] = op_at(k).wide_term(w);
                 if constexpr (Op::counts) {
-                    count8[k] += count_numbers(w);
+                    count8[k] = count_numbers(count8[k], w);
                 }
             }
             const wide8_mask lo2 = {0, 8, 2, 10, 4, 12, 6, 14};
@@ -287,6 +295,9 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
         }
         for (int k = 0; k < K; k++) {
             sum[k] = acc[k];
+            if constexpr (Op::counts) {
+                count[k][0] += count_total(count8[k]);
+            }
         }
     } else {
         for (; j + N <= len; j += N) {
@@ -308,7 +319,7 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
     }
     for (int k = 0; k < K; k++) {
         const Op &op = op_at(k);
-        npy_intp c = count8[k] + count[k][0] + count[k][1];
+        npy_intp c = count[k][0] + count[k][1];
         for (npy_intp i = j; i < len; i++) {
             const T x = load<T>(p[k] + i * stride);
             sum[k] += op.term(x);
