@@ -547,7 +547,7 @@ inline void finish_lanes(const Op &op, const typename Op::acc *s, npy_intp m, co
 
 // Rows [0, len) of a block of m lanes of a summing operation into their sums
 // and counts (separate arrays, which the compiler vectorises across lanes);
-// lane l is fed by op_at(l). Four rows per visit of the sums, each lane in
+// lane l is fed by op_at(l). Eight rows per visit of the sums, each lane in
 // its own order.
 template <class Op, class OpAt>
 inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const char *row,
@@ -555,23 +555,21 @@ inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const c
     using T = typename Op::in;
     npy_intp j = 0;
     if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
-        for (; j + 4 <= len; j += 4, row += 4 * row_stride) {
+        constexpr int R = 8;
+        for (; j + R <= len; j += R, row += R * row_stride) {
             for (npy_intp l = 0; l < m; l++) {
                 const char *p = row + l * static_cast<npy_intp>(sizeof(T));
                 const Op &op = op_at(l);
-                const T x0 = load<T>(p);
-                const T x1 = load<T>(p + row_stride);
-                const T x2 = load<T>(p + 2 * row_stride);
-                const T x3 = load<T>(p + 3 * row_stride);
                 double a = sum[l];
-                a += op.term(x0);
-                a += op.term(x1);
-                a += op.term(x2);
-                a += op.term(x3);
+                npy_intp c = 0;
+                for (int r = 0; r < R; r++) {
+                    const T x = load<T>(p + r * row_stride);
+                    a += op.term(x);
+                    c += static_cast<npy_intp>(x == x);
+                }
                 sum[l] = a;
                 if constexpr (Op::counts) {
-                    cnt[l] += static_cast<npy_intp>(x0 == x0) + static_cast<npy_intp>(x1 == x1) +
-                              static_cast<npy_intp>(x2 == x2) + static_cast<npy_intp>(x3 == x3);
+                    cnt[l] += c;
                 }
             }
         }
