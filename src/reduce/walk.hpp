@@ -156,6 +156,9 @@ inline V zero_where_nan(V w, V v) {
     return reinterpret_cast<V>(reinterpret_cast<M>(v) & (w == w));
 }
 
+// The same for one element (a select, for loops the compiler vectorises).
+inline double zero_where_nan(double w, double v) { return w == w ? v : 0.0; }
+
 // Eight float64 lanes: one AVX-512 register, used only in code compiled for it.
 using wide8 = __m512d;
 typedef int64_t wide8_mask __attribute__((vector_size(64)));
@@ -563,9 +566,9 @@ inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const c
                 double a = sum[l];
                 npy_intp c = 0;
                 for (int r = 0; r < R; r++) {
-                    const T x = load<T>(p + r * row_stride);
-                    a += op.term(x);
-                    c += static_cast<npy_intp>(x == x);
+                    const double w = static_cast<double>(load<T>(p + r * row_stride));
+                    a += op.wide_term(w);
+                    c += static_cast<npy_intp>(w == w);
                 }
                 sum[l] = a;
                 if constexpr (Op::counts) {
