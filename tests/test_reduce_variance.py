@@ -55,20 +55,22 @@ def test_result_types(dtype):
         assert func(a, axis=0).dtype == out
 
 
-def test_float32_is_computed_in_float32():
+def test_float32_is_computed_in_float64():
     a = np.array([0.1, 0.2, 0.7, 1e-3], np.float32)
-    s = np.float32(0)
+    s = 0.0
     for x in a:
-        s = np.float32(s + x)
-    mean = np.float32(s / np.float32(4))
-    ssd = np.float32(0)
+        s += float(x)
+    mean = s / 4
+    ssd = 0.0
     for x in a:
-        d = np.float32(x - mean)
-        ssd = np.float32(ssd + d * d)
-    var = np.float32(ssd / np.float32(3))
-    assert_same(cr.nanvar(a, ddof=1), float(var))
-    assert_same(cr.nanstd(a, ddof=1), float(np.sqrt(var)))
-    assert_same(cr.nanvar(a.reshape(1, 4), axis=1, ddof=1), np.array([var]))
+        ssd += (float(x) - mean) ** 2
+    var = ssd / 3
+    assert_same(cr.nanvar(a, ddof=1), float(np.float32(var)))
+    assert_same(cr.nanstd(a, ddof=1), float(np.float32(math.sqrt(var))))
+    assert_same(cr.nanvar(a.reshape(1, 4), axis=1, ddof=1), np.array([var], np.float32))
+    # A float32 accumulator would drift from 1000 on this many elements.
+    big = np.full(10**6, 1000, np.float32)
+    assert (cr.nanmean(big), cr.nanstd(big)) == (1000.0, 0.0)
 
 
 def test_integer_slices_along_an_axis_use_reciprocals():

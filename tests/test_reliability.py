@@ -11,7 +11,7 @@ import tracemalloc
 
 import numpy as np
 import pytest
-from conftest import LAYOUTS, values, with_layout
+from conftest import LAYOUTS, run_python, values, with_layout
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -294,3 +294,62 @@ def test_import_from_the_root_of_a_source_checkout():
     )
     assert res.returncode == 0, res.stderr
     assert res.stdout.split() == ["3", "3.0"]
+
+
+@pytest.mark.parametrize("name", ALL)
+@pytest.mark.filterwarnings("ignore::PendingDeprecationWarning")
+def test_matrix_gives_what_a_plain_array_gives(name):
+    # A matrix stays 2-d through ravel; every path must read it as a plain array.
+    for view in (lambda x: x, lambda x: x.T, lambda x: x[:, ::2]):
+        m, p = view(np.matrix(DATA)), view(DATA.copy())
+        for mform, pform in zip(call_forms(name, m), call_forms(name, p), strict=True):
+            got, want = _outcome(mform), _outcome(pform)
+            if isinstance(want, tuple):
+                assert got == want
+            else:
+                assert type(got) is type(want) or isinstance(got, np.matrix)
+                assert np.asarray(got).shape == np.asarray(want).shape or name == "replace"
+                np.testing.assert_array_equal(np.asarray(got).ravel(), np.asarray(want).ravel())
+
+
+_EMPTY_CALLS = """
+import numpy as np, corvane as cr
+
+def calls(a):
+    for name in ALL:
+        f = getattr(cr, name)
+        for ax in [None, *range(a.ndim)]:
+            # Reductions only where their output is empty too (others are huge).
+            if name in REDUCING and ax is not None and 0 not in a.shape[:ax] + a.shape[ax + 1:]:
+                continue
+            if name == "replace":
+                yield name, ax, lambda: f(a, 0.0, 1.0)
+            elif name in ("partition", "argpartition"):
+                yield name, ax, lambda: f(a, 0, axis=ax)
+            elif name.startswith("move_"):
+                yield name, ax, lambda: f(a, 1, axis=ax)
+            else:
+                yield name, ax, lambda: f(a, axis=ax)
+
+def outcome(call):
+    try:
+        r = call()
+    except (TypeError, ValueError) as e:
+        return type(e).__name__
+    return (r.dtype.str, r.size) if isinstance(r, np.ndarray) else repr(r)
+
+shape, small = [2**20] * 3, [3] * 3
+shape[EMPTY] = small[EMPTY] = 0
+for (name, ax, call), (_, _, want) in zip(calls(np.zeros(shape)), calls(np.zeros(small))):
+    assert outcome(call) == outcome(want), (name, ax, outcome(call), outcome(want))
+print("done")
+"""
+
+
+@pytest.mark.parametrize("empty", [0, 1, 2])
+def test_empty_arrays_with_huge_other_dimensions_finish_at_once(empty):
+    # A zero-size array has all-zero strides, and 2**40 empty slices here: no walk
+    # may visit them one by one (the subprocess's timeout catches one that does).
+    head = f"ALL, REDUCING, EMPTY = {ALL!r}, {ANY_AXIS[:11] + WITH_DDOF!r}, {empty}"
+    res = run_python(head + _EMPTY_CALLS)
+    assert res.returncode == 0 and res.stdout.split() == ["done"], res.stderr

@@ -1,9 +1,11 @@
 """Reference reductions: the thirteen functions of ``corvane.reduce`` written with NumPy.
 
 For float64, float32, int64 and int32 data (any byte order) the results are those of
-the native kernels: sums are accumulated one element at a time in the input's precision
-(integers wrap around), whole-array results are Python scalars and along-axis results
-are C-ordered arrays of the native output types.  Other element types get what NumPy's
+the native kernels: sums are accumulated one element at a time, float sums in float64
+(float32 input is widened, and sums, means and variances are rounded once to float32 at
+the end) and integer sums in the input's width (wrapping around); whole-array results
+are Python scalars and along-axis results are C-ordered arrays of the native output
+types.  Other element types get what NumPy's
 own nan-functions give for them.
 """
 
@@ -113,6 +115,16 @@ def _seq_sum(x: Array) -> Array:
     return total[..., -1]
 
 
+def _widen(x: Array) -> Array:
+    """float32 data as float64, which every float sum is accumulated in."""
+    return x.astype(np.float64) if x.dtype == np.float32 else x
+
+
+def _narrow(res: Any, kind: Kind) -> Any:
+    """A result computed in float64 rounded once to float32 for float32 input."""
+    return np.asarray(res).astype(np.float32) if kind == "f32" else res
+
+
 def _skip_nan(x: Array) -> tuple[Array, Array]:
     """Non-NaN mask and x with NaNs replaced by zero (adding zero equals skipping)."""
     mask = ~np.isnan(x)
@@ -139,8 +151,8 @@ def nansum(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
     if kind is None:
         return _finish(_quiet(np.nansum, x, axis=-1), ax, False)
     if kind[0] == "f":
-        x = _skip_nan(x)[1]
-    return _finish(_seq_sum(x), ax, True)
+        x = _skip_nan(_widen(x))[1]
+    return _finish(_narrow(_seq_sum(x), kind), ax, True)
 
 
 def nanmean(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
@@ -153,11 +165,11 @@ def nanmean(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
         return _finish(_quiet(np.nanmean, x, axis=-1), ax, False)
     with np.errstate(all="ignore"):
         if kind[0] == "f":
-            mask, x = _skip_nan(x)
+            mask, x = _skip_nan(_widen(x))
             mean = _seq_sum(x) / mask.sum(axis=-1).astype(x.dtype)
         else:
             mean = _seq_sum(x.astype(np.float64)) / np.float64(x.shape[-1])
-    return _finish(mean, ax, True)
+    return _finish(_narrow(mean, kind), ax, True)
 
 
 def ss(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
@@ -168,8 +180,9 @@ def ss(a: npt.ArrayLike, axis: int | None = None) -> ReduceResult:
         if x.dtype.kind in "biu":  # square in the type NumPy sums them in, not int8 say
             x = x.astype(_sum_dtype(x.dtype))
         return _finish(np.sum(x * x, axis=-1), ax, False)
+    x = _widen(x)
     with np.errstate(all="ignore"):
-        return _finish(_seq_sum(x * x), ax, True)
+        return _finish(_narrow(_seq_sum(x * x), kind), ax, True)
 
 
 # --------------------------------------------------------------------------------------
@@ -187,7 +200,7 @@ def _variance(a: npt.ArrayLike, axis: object, ddof: object, root: bool) -> Reduc
         return _finish(res, ax, False)
     with np.errstate(all="ignore"):
         if kind[0] == "f":
-            mask, x = _skip_nan(x)
+            mask, x = _skip_nan(_widen(x))
             zero = x.dtype.type(0)
         else:
             x = x.astype(np.float64)
@@ -214,7 +227,7 @@ def _variance(a: npt.ArrayLike, axis: object, ddof: object, root: bool) -> Reduc
         var = np.where(defined, var, dt.type(np.nan))
         if root:
             var = np.sqrt(var)
-    return _finish(var, ax, True)
+    return _finish(_narrow(var, kind), ax, True)
 
 
 def nanvar(a: npt.ArrayLike, axis: int | None = None, ddof: int = 0) -> ReduceResult:

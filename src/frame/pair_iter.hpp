@@ -76,6 +76,10 @@ inline void pair_iter_init(pair_iter &it, PyArrayObject *input, PyArrayObject *o
             k++;
         }
     }
+    // Empty slices have nothing to read or write, however many there are.
+    if (it.axis_length == 0) {
+        it.slice_count = 0;
+    }
 }
 
 }  // namespace corvane

@@ -106,6 +106,13 @@ inline void slice_iter_init_all(slice_iter &it, PyArrayObject *a) {
         it.slice_stride = strides[0];
         return;
     }
+    if (PyArray_SIZE(a) == 0) {
+        // One empty slice, however many empty ones the shape would give.
+        it.last_outer = -1;
+        it.slice_len = 0;
+        it.slice_stride = 0;
+        return;
+    }
     const bool c = PyArray_IS_C_CONTIGUOUS(a);
     const bool f = PyArray_IS_F_CONTIGUOUS(a);
     if (c != f) {

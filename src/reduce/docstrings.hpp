@@ -27,9 +27,10 @@ inline constexpr const char module[] =
 inline constexpr const char nansum[] =
     CORVANE_SIGNATURE("nansum(a, axis=None)")
     "Sum of array elements along given axis treating NaNs as zero.\n\n"
-    "The sum runs in the input's precision, element after element in memory\n"
-    "order, so results are reproducible bit for bit. Integer sums wrap around\n"
-    "on overflow, as NumPy's do.\n\n" CORVANE_REDUCE_PARAMS
+    "The sum runs element after element in memory order, so results are\n"
+    "reproducible bit for bit. Float sums run in float64: float32 input is\n"
+    "summed in float64 and the result rounded once to float32. Integer sums\n"
+    "wrap around on overflow, as NumPy's do.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or scalar\n"
     "    The sum, with the input's dtype; a Python scalar when axis is None\n"
@@ -43,8 +44,8 @@ inline constexpr const char nanmean[] =
     CORVANE_SIGNATURE("nanmean(a, axis=None)")
     "Mean of array elements along given axis ignoring NaNs.\n\n"
     "`float64` intermediate and return values are used for integer inputs;\n"
-    "float32 inputs are averaged in float32. NaN is returned for a slice with\n"
-    "no non-NaN element.\n\n" CORVANE_REDUCE_PARAMS
+    "float32 inputs are averaged in float64 and the result rounded once to\n"
+    "float32. NaN is returned for a slice with no non-NaN element.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
     "    The mean of the non-NaN elements.\n\n"
@@ -57,8 +58,8 @@ inline constexpr const char nanstd[] =
     CORVANE_SIGNATURE("nanstd(a, axis=None, ddof=0)")
     "Standard deviation along the specified axis, ignoring NaNs.\n\n"
     "`float64` intermediate and return values are used for integer inputs;\n"
-    "float32 inputs are computed in float32. Computed in two passes (mean,\n"
-    "then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+    "float32 inputs are computed in float64 and the result rounded once to\n"
+    "float32. Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
         CORVANE_DDOF_PARAM
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
@@ -71,8 +72,8 @@ inline constexpr const char nanvar[] =
     CORVANE_SIGNATURE("nanvar(a, axis=None, ddof=0)")
     "Variance along the specified axis, ignoring NaNs.\n\n"
     "`float64` intermediate and return values are used for integer inputs;\n"
-    "float32 inputs are computed in float32. Computed in two passes (mean,\n"
-    "then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
+    "float32 inputs are computed in float64 and the result rounded once to\n"
+    "float32. Computed in two passes (mean, then squared deviations).\n\n" CORVANE_REDUCE_PARAMS
         CORVANE_DDOF_PARAM
     "\nReturns\n-------\n"
     "y : ndarray or float\n"
@@ -146,7 +147,8 @@ inline constexpr const char nanargmax[] =
 inline constexpr const char ss[] =
     CORVANE_SIGNATURE("ss(a, axis=None)")
     "Sum of the square of each element along the specified axis.\n\n"
-    "NaNs are not skipped. Integer sums wrap around on overflow.\n\n" CORVANE_REDUCE_PARAMS
+    "NaNs are not skipped. Integer sums wrap around on overflow; float32\n"
+    "input is summed in float64 and the result rounded once to float32.\n\n" CORVANE_REDUCE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray or scalar\n"
     "    The sum of squares, with the input's dtype.\n\n"

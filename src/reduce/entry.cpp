@@ -60,17 +60,28 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &
     return true;
 }
 
-// Normalises `axis`; -1 marks the whole-array path. Returns false with an
-// exception set when the axis is not an integer or out of range.
-bool parse_axis(PyObject *axis_obj, int ndim, int &axis) {
-    if (axis_obj == Py_None) {
-        axis = -1;
+// Reads `axis` as an integer (unchecked); `whole` for None, the whole-array
+// path. False with TypeError when it is not an integer.
+bool read_axis(PyObject *axis_obj, int &value, bool &whole) {
+    whole = axis_obj == Py_None;
+    value = 0;
+    if (whole) {
         return true;
     }
-    int value = PyArray_PyIntAsInt(axis_obj);
+    value = PyArray_PyIntAsInt(axis_obj);
     if (value == -1 && PyErr_Occurred()) {
         PyErr_SetString(PyExc_TypeError, "`axis` must be an integer or None");
         return false;
+    }
+    return true;
+}
+
+// Normalises an axis read by read_axis; -1 marks the whole-array path.
+// Returns false with ValueError when it is out of range.
+bool normalise_axis(int value, bool whole, int ndim, int &axis) {
+    if (whole) {
+        axis = -1;
+        return true;
     }
     if (value < 0) {
         value += ndim;
@@ -98,13 +109,18 @@ PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds)
     if (!arr || !admit_array(arr)) {
         return nullptr;
     }
-    PyArrayObject *a = arr.array();
-    if (PyArray_DESCR(a)->byteorder == '>') {
+    if (PyArray_DESCR(arr.array())->byteorder == '>') {
         arr = py_ref();
         return slow_fallback(f.name, args, kwds);
     }
+    // Reading `axis` and `ddof` can run Python code (their __index__) that
+    // reshapes the array or changes its dtype, so the array's shape, dtype
+    // and layout are read only once both are integers.
+    int axis_value;
+    bool whole;
     int axis;
-    if (!parse_axis(r.axis, PyArray_NDIM(a), axis)) {
+    if (!read_axis(r.axis, axis_value, whole) ||
+        !normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
         return nullptr;
     }
     int ddof = 0;
@@ -115,6 +131,22 @@ PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds)
             return nullptr;
         }
     }
+    if (PyArray_DESCR(arr.array())->byteorder == '>') {  // since changed
+        arr = py_ref();
+        return slow_fallback(f.name, args, kwds);
+    }
+    if (!normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
+        return nullptr;
+    }
+    // A subclass may keep its own shape rules through ravel and copy (a
+    // matrix stays 2-d), so the kernels see it as a plain array.
+    if (!PyArray_CheckExact(arr.array())) {
+        arr = py_ref::steal(PyArray_View(arr.array(), nullptr, &PyArray_Type));
+        if (!arr) {
+            return nullptr;
+        }
+    }
+    PyArrayObject *a = arr.array();
     const int t = dtype_index(PyArray_TYPE(a));
     if (axis < 0) {
         reduce_whole_fn k = t < 0 ? nullptr : f.kernels.whole[t];

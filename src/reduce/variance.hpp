@@ -6,10 +6,10 @@
 // nanstd_whole_f64 .. nanstd_axis_i32 (the template instances for double,
 // float, int64_t, int32_t).
 //
-// float32 data is processed in float32 throughout; integers are converted to
-// double element by element. Along an axis every integer slice has the same
-// length L, so the mean and the divisor use the reciprocals 1/L and
-// 1/(L - ddof), computed once.
+// Every element type is computed in float64, element by element: float32
+// results are rounded once to float32 at the end. Along an axis every integer
+// slice has the same length L, so the mean and the divisor use the
+// reciprocals 1/L and 1/(L - ddof), computed once.
 #pragma once
 
 #include <bit>
@@ -21,29 +21,14 @@
 
 namespace corvane {
 
-namespace detail {
-
-// v, or +0.0 where `drop` holds: a bit mask rather than a branch, so that the
-// lanes of a walk across slices update in vector registers.
-template <class R>
-inline R zero_where(bool drop, R v) {
-    using U = std::conditional_t<sizeof(R) == 8, uint64_t, uint32_t>;
-    return std::bit_cast<R>(std::bit_cast<U>(v) & (static_cast<U>(drop) - 1));
-}
-
-}  // namespace detail
-
-// C: the count of non-NaN elements; a narrow count (float32 slices known to
-// be short enough) lets the lanes of a walk across slices vectorise.
-template <class T, bool Std, class C = npy_intp>
+template <class T, bool Std>
 struct nanvar_op {
     using in = T;
-    using R = real_of<T>;
-    using out = R;
-    struct acc {
-        R sum;
-        C n;
-    };
+    using R = double;  // the type everything is computed in
+    using out = real_of<T>;
+    using W = double;
+    using acc = sum_acc<double>;
+    static constexpr bool counts = true;
 
     npy_intp ddof = 0;
     // Integer slices along an axis: multiply by r1 = 1/L and r2 = 1/(L - ddof)
@@ -55,38 +40,51 @@ struct nanvar_op {
     // The second pass: squared deviations from the mean.
     struct second_op {
         using in = T;
-        using acc = R;
+        using W = double;
+        using acc = sum_acc<double>;
+        static constexpr bool counts = false;
         R mean = R(0);
-        static acc init() { return R(0); }
-        void add(acc &ssd, T x) const {
+        static acc init() { return {0.0, 0}; }
+        W term(T x) const {
             // A NaN adds +0, which leaves the (never negative-zero) sum as it was.
-            const R d = detail::zero_where(is_nan(x), static_cast<R>(x) - mean);
-            ssd += d * d;
+            const R d = static_cast<R>(zero_if_nan(x)) - (x == x ? mean : R(0));
+            return d * d;
         }
+        template <class V>
+        V wide_term(V w) const {
+            const V d = detail::zero_where_nan(w, w - mean);
+            return d * d;
+        }
+        void add(acc &s, T x) const { s.sum += term(x); }
     };
 
-    acc init() const { return {R(0), 0}; }
+    acc init() const { return {0.0, 0}; }
+    static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
+    template <class V>
+    static V wide_term(V w) {
+        return detail::zero_where_nan(w, w);
+    }
     void add(acc &s, T x) const {
-        const bool keep = !is_nan(x);
-        s.sum += keep ? static_cast<R>(x) : R(0);
-        s.n += keep ? C(1) : C(0);
+        s.sum += term(x);
+        s.n += !is_nan(x);
     }
     bool skip_second(const acc &s, npy_intp) const { return !(ddof < s.n); }
     second_op second(const acc &s, npy_intp) const {
         return {reciprocals ? static_cast<R>(s.sum * r1) : s.sum / static_cast<R>(s.n)};
     }
-    out finish2(const acc &s, const R &ssd, npy_intp) const {
+    out finish2(const acc &s, const typename second_op::acc &t, npy_intp) const {
         if (skip_second(s, 0)) {
-            return nan_of<R>();
+            return nan_of<out>();
         }
-        const R v = reciprocals ? static_cast<R>(ssd * r2) : ssd / static_cast<R>(s.n - ddof);
+        const R v =
+            reciprocals ? static_cast<R>(t.sum * r2) : t.sum / static_cast<R>(s.n - ddof);
         if constexpr (Std) {
-            return std::sqrt(v);
+            return static_cast<out>(std::sqrt(v));
         } else {
-            return v;
+            return static_cast<out>(v);
         }
     }
-    out empty() const { return nan_of<R>(); }
+    out empty() const { return nan_of<out>(); }
 };
 
 namespace detail {
@@ -98,9 +96,9 @@ PyObject *nanvar_whole_kernel(PyArrayObject *a, int ddof) {
     return reduce_whole(a, op);
 }
 
-template <class T, bool Std, class C>
-PyObject *nanvar_axis_counted(PyArrayObject *a, int axis, int ddof) {
-    nanvar_op<T, Std, C> op;
+template <class T, bool Std>
+PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
+    nanvar_op<T, Std> op;
     op.ddof = ddof;
     if constexpr (!is_float<T>) {
         const npy_intp len = PyArray_DIM(a, axis);
@@ -109,16 +107,6 @@ PyObject *nanvar_axis_counted(PyArrayObject *a, int axis, int ddof) {
         op.r2 = 1.0 / static_cast<double>(len - op.ddof);
     }
     return reduce_axis(a, axis, op);
-}
-
-template <class T, bool Std>
-PyObject *nanvar_axis_kernel(PyArrayObject *a, int axis, int ddof) {
-    if constexpr (std::is_same_v<T, float>) {
-        if (PyArray_DIM(a, axis) <= INT32_MAX) {
-            return nanvar_axis_counted<T, Std, int32_t>(a, axis, ddof);
-        }
-    }
-    return nanvar_axis_counted<T, Std, npy_intp>(a, axis, ddof);
 }
 
 }  // namespace detail

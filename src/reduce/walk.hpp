@@ -36,18 +36,41 @@
 //       holds, the walk need not read the elements again and finish2 gets
 //       the second op's initial state. finish() is not used then.
 //
+// A float sum can say so, which lets the walks take its elements in blocks:
+//
+//   using W = double;                 // type of the running sum
+//   using acc = sum_acc<W>;
+//   static constexpr bool counts;     // whether acc.n counts the non-NaN elements
+//   W term(in x) const;               // what x adds to the sum (no order)
+//   template <class V> V wide_term(V w) const;
+//       the same for a vector of elements widened to float64 (W is double)
+//
+// add(s, x) must then be s.sum += term(x) (and s.n += !is_nan(x) when counting).
+// The terms are formed a few at a time in vector registers, off the critical
+// path; the chain of dependent adds is all that remains, and several
+// slices' chains interleave.
+//
 // `add` sees the elements of each slice strictly in index order, so float
 // accumulation is reproducible bit for bit. The walks below only change which
 // slices are in flight at once, never the order within a slice.
 #pragma once
 
 #include <concepts>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
 
+#include <immintrin.h>
+
+#include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
 #include "frame/slice_iter.hpp"
+
+// Vectors stay inside the module, so their calling convention does not matter.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace corvane {
 
@@ -66,6 +89,20 @@ concept has_run = requires(const Op &op, typename Op::acc &s, const char *p) {
 template <class Op>
 concept has_exit = requires(const Op &op, const typename Op::acc &s) {
     { op.decided(s) } -> std::convertible_to<bool>;
+};
+
+// The state of a float sum: the running sum and the count of non-NaN elements.
+template <class W>
+struct sum_acc {
+    W sum;
+    npy_intp n;
+};
+
+template <class Op>
+concept summing = is_float<typename Op::in> && requires(const Op &op, typename Op::in x) {
+    { op.term(x) } -> std::same_as<typename Op::W>;
+    { op.wide_term(__m128d{}) } -> std::same_as<__m128d>;
+    { Op::counts } -> std::convertible_to<bool>;
 };
 
 template <class Op>
@@ -91,14 +128,209 @@ template <class Op>
 inline void add_elements(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
                          npy_intp stride, npy_intp j0) {
     using T = typename Op::in;
+    // The state is a local while the loop runs: the elements are read through
+    // a char pointer, which may alias anything, so a state behind a reference
+    // would be stored back after every element.
+    typename Op::acc a = s;
     if (stride == static_cast<npy_intp>(sizeof(T))) {
         // Constant stride: lets the compiler vectorise where order is free.
         for (npy_intp j = 0; j < len; j++) {
-            add_one(op, s, load<T>(p + j * sizeof(T)), j0 + j);
+            add_one(op, a, load<T>(p + j * sizeof(T)), j0 + j);
         }
     } else {
         for (npy_intp j = 0; j < len; j++, p += stride) {
-            add_one(op, s, load<T>(p), j0 + j);
+            add_one(op, a, load<T>(p), j0 + j);
+        }
+    }
+    s = a;
+}
+
+// Two float64 lanes (one SSE2 register) and the mask type of their comparisons.
+using wide2 = __m128d;
+typedef int64_t wide2_mask __attribute__((vector_size(16)));
+
+// v with the lanes where w is NaN set to +0.
+template <class V>
+inline V zero_where_nan(V w, V v) {
+    using M = decltype(w == w);
+    return reinterpret_cast<V>(reinterpret_cast<M>(v) & (w == w));
+}
+
+// The same for one element (a select, for loops the compiler vectorises).
+inline double zero_where_nan(double w, double v) { return w == w ? v : 0.0; }
+
+// Eight float64 lanes: one AVX-512 register, used only in code compiled for it.
+using wide8 = __m512d;
+typedef int64_t wide8_mask __attribute__((vector_size(64)));
+
+// zero_where_nan in an AVX-512 mask register.
+CORVANE_AVX512 inline wide8 zero_where_nan(wide8 w, wide8 v) {
+    return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), v);
+}
+
+// Adds one to the lanes of `count` where w is not NaN.
+CORVANE_AVX512 inline __m512i count_numbers(__m512i count, wide8 w) {
+    return _mm512_mask_add_epi64(count, _mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), count,
+                                 _mm512_set1_epi64(1));
+}
+
+// The sum of the lanes of a count.
+CORVANE_AVX512 inline npy_intp count_total(__m512i count) {
+    return _mm512_reduce_add_epi64(count);
+}
+
+// Elements i .. i + 7 of a slice, widened to float64.
+template <class T>
+CORVANE_AVX512 inline wide8 load_wide8(const char *p, npy_intp i, npy_intp stride, bool packed) {
+    constexpr npy_intp size = sizeof(T);
+    T b[8];
+    const char *q = p + i * size;
+    if (!packed) {
+        for (int l = 0; l < 8; l++) {
+            b[l] = load<T>(p + (i + l) * stride);
+        }
+        q = reinterpret_cast<const char *>(b);
+    }
+    if constexpr (std::is_same_v<T, float>) {
+        return _mm512_cvtps_pd(_mm256_loadu_ps(reinterpret_cast<const float *>(q)));
+    } else {
+        return _mm512_loadu_pd(q);
+    }
+}
+
+// Elements i and i + 1 (first) and i + 2 and i + 3 (second) of a slice,
+// widened to float64.
+template <class T>
+inline void load_wide4(const char *p, npy_intp i, npy_intp stride, bool packed, wide2 &first,
+                       wide2 &second) {
+    if constexpr (std::is_same_v<T, float>) {
+        __m128 x;
+        if (packed) {
+            x = load<__m128>(p + i * 4);
+        } else {
+            x = _mm_setr_ps(load<float>(p + i * stride), load<float>(p + (i + 1) * stride),
+                            load<float>(p + (i + 2) * stride), load<float>(p + (i + 3) * stride));
+        }
+        first = _mm_cvtps_pd(x);
+        second = _mm_cvtps_pd(_mm_movehl_ps(x, x));
+    } else {
+        if (packed) {
+            first = load<wide2>(p + i * 8);
+            second = load<wide2>(p + i * 8 + 16);
+        } else {
+            first = _mm_setr_pd(load<double>(p + i * stride), load<double>(p + (i + 1) * stride));
+            second = _mm_setr_pd(load<double>(p + (i + 2) * stride),
+                                 load<double>(p + (i + 3) * stride));
+        }
+    }
+}
+
+// Feeds K slices of a summing operation, slice k by op_at(k). N (4, or 8
+// in code compiled for AVX-512) elements of a slice at a time are widened
+// and turned into terms in vector registers, with masks and no branches,
+// then added to the slice's sum one after the other; the K chains of adds
+// run side by side, each in its own order. Forming the terms is off the
+// chains' critical path.
+template <int K, class Op, class OpAt, int N = 4>
+inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, npy_intp len,
+                       npy_intp stride) {
+    using T = typename Op::in;
+    static_assert(std::is_same_v<typename Op::W, double>);
+    const bool packed = stride == static_cast<npy_intp>(sizeof(T));
+    double sum[K];
+    wide2_mask count[K];
+    for (int k = 0; k < K; k++) {
+        sum[k] = s[k].sum;
+        count[k] = wide2_mask{};
+    }
+    npy_intp j = 0;
+    if constexpr (N == 8) {
+        // Eight slices' terms for elements j .. j + 7, transposed so that
+        // vector c holds element j + c of every slice: adding the eight
+        // vectors in turn adds each slice's terms in its own order, eight
+        // slices per instruction.
+        static_assert(K == 8);
+        __m512i count8[K];
+        for (int k = 0; k < K; k++) {
+            count8[k] = __m512i{};
+        }
+        wide8 acc;
+        for (int k = 0; k < K; k++) {
+            acc[k] = sum[k];
+        }
+        for (; j + N <= len; j += N) {
+            wide8 r[8];
+            for (int k = 0; k < K; k++) {
+                const wide8 w = load_wide8<T>(p[k], j, stride, packed);
+                r[k] = op_at(k).wide_term(w);
+                if constexpr (Op::counts) {
+                    count8[k] = count_numbers(count8[k], w);
+                }
+            }
+            const wide8_mask lo2 = {0, 8, 2, 10, 4, 12, 6, 14};
+            const wide8_mask hi2 = {1, 9, 3, 11, 5, 13, 7, 15};
+            const wide8_mask lo4 = {0, 1, 8, 9, 4, 5, 12, 13};
+            const wide8_mask hi4 = {2, 3, 10, 11, 6, 7, 14, 15};
+            const wide8_mask lo8 = {0, 1, 2, 3, 8, 9, 10, 11};
+            const wide8_mask hi8 = {4, 5, 6, 7, 12, 13, 14, 15};
+            wide8 t[8];
+            for (int q = 0; q < 8; q += 2) {
+                t[q] = __builtin_shuffle(r[q], r[q + 1], lo2);
+                t[q + 1] = __builtin_shuffle(r[q], r[q + 1], hi2);
+            }
+            // u[0..3]: elements (0, 4), (2, 6), (1, 5), (3, 7) of slices 0-3;
+            // u[4..7]: the same of slices 4-7.
+            wide8 u[8];
+            for (int h = 0; h < 8; h += 4) {
+                u[h] = __builtin_shuffle(t[h], t[h + 2], lo4);
+                u[h + 1] = __builtin_shuffle(t[h], t[h + 2], hi4);
+                u[h + 2] = __builtin_shuffle(t[h + 1], t[h + 3], lo4);
+                u[h + 3] = __builtin_shuffle(t[h + 1], t[h + 3], hi4);
+            }
+            acc += __builtin_shuffle(u[0], u[4], lo8);  // element j
+            acc += __builtin_shuffle(u[2], u[6], lo8);  // j + 1
+            acc += __builtin_shuffle(u[1], u[5], lo8);  // j + 2
+            acc += __builtin_shuffle(u[3], u[7], lo8);  // j + 3
+            acc += __builtin_shuffle(u[0], u[4], hi8);  // j + 4
+            acc += __builtin_shuffle(u[2], u[6], hi8);  // j + 5
+            acc += __builtin_shuffle(u[1], u[5], hi8);  // j + 6
+            acc += __builtin_shuffle(u[3], u[7], hi8);  // j + 7
+        }
+        for (int k = 0; k < K; k++) {
+            sum[k] = acc[k];
+            if constexpr (Op::counts) {
+                count[k][0] += count_total(count8[k]);
+            }
+        }
+    } else {
+        for (; j + N <= len; j += N) {
+            for (int k = 0; k < K; k++) {
+                const Op &op = op_at(k);
+                wide2 w0, w1;
+                load_wide4<T>(p[k], j, stride, packed, w0, w1);
+                const wide2 v0 = op.wide_term(w0);
+                const wide2 v1 = op.wide_term(w1);
+                sum[k] += v0[0];
+                sum[k] += v0[1];
+                sum[k] += v1[0];
+                sum[k] += v1[1];
+                if constexpr (Op::counts) {
+                    count[k] -= (w0 == w0) + (w1 == w1);  // a true lane is -1
+                }
+            }
+        }
+    }
+    for (int k = 0; k < K; k++) {
+        const Op &op = op_at(k);
+        npy_intp c = count[k][0] + count[k][1];
+        for (npy_intp i = j; i < len; i++) {
+            const T x = load<T>(p[k] + i * stride);
+            sum[k] += op.term(x);
+            c += !is_nan(x);
+        }
+        s[k].sum = sum[k];
+        if constexpr (Op::counts) {
+            s[k].n += c;
         }
     }
 }
@@ -110,6 +342,11 @@ template <class Op>
 inline void add_slice(const Op &op, typename Op::acc &s, const char *p, npy_intp len,
                       npy_intp stride) {
     using T = typename Op::in;
+    if constexpr (summing<Op>) {
+        const char *const q[1] = {p};
+        detail::sum_slices<1, Op>([&](int) -> const Op & { return op; }, &s, q, len, stride);
+        return;
+    }
     if constexpr (has_run<Op>) {
         if (stride == static_cast<npy_intp>(sizeof(T))) {
             if constexpr (positional<Op>) {
@@ -311,8 +548,122 @@ inline void finish_lanes(const Op &op, const typename Op::acc *s, npy_intp m, co
     }
 }
 
+// Rows [0, len) of a block of m lanes of a summing operation into their sums
+// and counts (separate arrays, which the compiler vectorises across lanes);
+// lane l is fed by op_at(l). Eight rows per visit of the sums, each lane in
+// its own order.
+template <class Op, class OpAt>
+inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const char *row,
+                     npy_intp lane_stride, npy_intp row_stride, npy_intp len) {
+    using T = typename Op::in;
+    npy_intp j = 0;
+    if (lane_stride == static_cast<npy_intp>(sizeof(T))) {
+        constexpr int R = 8;
+        for (; j + R <= len; j += R, row += R * row_stride) {
+            for (npy_intp l = 0; l < m; l++) {
+                const char *p = row + l * static_cast<npy_intp>(sizeof(T));
+                const Op &op = op_at(l);
+                double a = sum[l];
+                npy_intp c = 0;
+                for (int r = 0; r < R; r++) {
+                    const double w = static_cast<double>(load<T>(p + r * row_stride));
+                    a += op.wide_term(w);
+                    c += static_cast<npy_intp>(w == w);
+                }
+                sum[l] = a;
+                if constexpr (Op::counts) {
+                    cnt[l] += c;
+                }
+            }
+        }
+    }
+    for (; j < len; j++, row += row_stride) {
+        for (npy_intp l = 0; l < m; l++) {
+            const T x = load<T>(row + l * lane_stride);
+            sum[l] += op_at(l).term(x);
+            if constexpr (Op::counts) {
+                cnt[l] += static_cast<npy_intp>(x == x);
+            }
+        }
+    }
+}
+
+// reduce_lanes for a summing operation (and its second pass).
+template <class Op>
+inline void sum_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
+    const int last = it.last_outer;
+    const npy_intp lanes = it.outer_len[last];
+    const npy_intp lane_stride = it.outer_stride[last];
+    const npy_intp len = it.slice_len;
+    const npy_intp row_stride = it.slice_stride;
+    it.last_outer = last - 1;
+    it.slice_count /= lanes;
+    double sum[lane_block];
+    npy_intp cnt[lane_block];
+    auto op_at = [&](npy_intp) -> const Op & { return op; };
+    while (it.more()) {
+        for (npy_intp c = 0; c < lanes; c += lane_block) {
+            const npy_intp m = lanes - c < lane_block ? lanes - c : lane_block;
+            for (npy_intp l = 0; l < m; l++) {
+                sum[l] = op.init().sum;
+                cnt[l] = 0;
+            }
+            const char *row = it.slice_start + c * lane_stride;
+            sum_rows<Op>(op_at, sum, cnt, m, row, lane_stride, row_stride, len);
+            if constexpr (two_pass<Op>) {
+                using Op2 = decltype(op.second(op.init(), len));
+                static_assert(summing<Op2>);
+                Op2 op2[lane_block];
+                double sum2[lane_block];
+                bool any = false;
+                for (npy_intp l = 0; l < m; l++) {
+                    const typename Op::acc s{sum[l], cnt[l]};
+                    op2[l] = op.second(s, len);
+                    sum2[l] = op2[l].init().sum;
+                    any = any || !op.skip_second(s, len);
+                }
+                // Every lane reads its elements again when one needs to; a
+                // lane that skips its second pass ignores what it gathered.
+                if (any) {
+                    auto op2_at = [&](npy_intp l) -> const Op2 & { return op2[l]; };
+                    sum_rows<Op2>(op2_at, sum2, cnt, m, row, lane_stride, row_stride, len);
+                }
+                for (npy_intp l = 0; l < m; l++) {
+                    const typename Op::acc s{sum[l], cnt[l]};
+                    y[c + l] = op.finish2(s, op.skip_second(s, len) ? op2[l].init() : typename Op2::acc{sum2[l], 0}, len);
+                }
+            } else {
+                for (npy_intp l = 0; l < m; l++) {
+                    y[c + l] = op.finish(typename Op::acc{sum[l], cnt[l]}, len);
+                }
+            }
+        }
+        y += lanes;
+        it.next();
+    }
+}
+
+// sum_lanes compiled for any x86-64 and for AVX-512 (chosen at run time).
+template <class Op>
+__attribute__((flatten)) void sum_lanes_plain(const Op &op, slice_iter &it, typename Op::out *y) {
+    sum_lanes(op, it, y);
+}
+template <class Op>
+CORVANE_AVX512 __attribute__((flatten)) void sum_lanes_avx512(const Op &op, slice_iter &it,
+                                                               typename Op::out *y) {
+    sum_lanes(op, it, y);
+}
+
 template <class Op>
 void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
+    if constexpr (summing<Op>) {
+        if (have_avx512()) {
+            sum_lanes_avx512(op, it, y);
+        } else {
+            sum_lanes_plain(op, it, y);
+        }
+        return;
+    }
     using A = typename Op::acc;
     const int last = it.last_outer;
     const npy_intp lanes = it.outer_len[last];
@@ -355,10 +706,10 @@ inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *co
 // latency; K slices interleaved run K independent chains, each slice still in
 // its own order, so the results do not change. Operations with their own
 // vectorised scan or an early exit take the slices one at a time.
-template <class Op>
-void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
+template <class Op, int N = 4>
+inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
-    constexpr int K = 4;
+    constexpr int K = summing<Op> ? 8 : 4;
     const npy_intp len = it.slice_len;
     const npy_intp stride = it.slice_stride;
     if constexpr (!has_run<Op> && !has_exit<Op>) {
@@ -370,7 +721,12 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                 s[k] = op.init();
                 it.next();
             }
-            add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            if constexpr (summing<Op>) {
+                auto op_at = [&](int) -> const Op & { return op; };
+                sum_slices<K, Op, decltype(op_at), N>(op_at, s, p, len, stride);
+            } else {
+                add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
+            }
             if constexpr (two_pass<Op>) {
                 using Op2 = decltype(op.second(s[0], len));
                 Op2 op2[K];
@@ -380,8 +736,12 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
                     t[k] = op2[k].init();
                 }
                 // A slice that skips its second pass ignores what it gathered.
-                add_interleaved<K, Op2>([&](int k) -> const Op2 & { return op2[k]; }, t, p, len,
-                                        stride);
+                auto op2_at = [&](int k) -> const Op2 & { return op2[k]; };
+                if constexpr (summing<Op2>) {
+                    sum_slices<K, Op2, decltype(op2_at), N>(op2_at, t, p, len, stride);
+                } else {
+                    add_interleaved<K, Op2>(op2_at, t, p, len, stride);
+                }
                 for (int k = 0; k < K; k++) {
                     *y++ = op.finish2(s[k], op.skip_second(s[k], len) ? op2[k].init() : t[k], len);
                 }
@@ -398,6 +758,25 @@ void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
         *y++ = finish_slice(op, s, it.slice_start, len, stride, len);
         it.next();
     }
+}
+
+// reduce_slices_n compiled for any x86-64 and, for summing operations, for
+// AVX-512 with eight lanes per vector (chosen at run time).
+template <class Op>
+CORVANE_AVX512 __attribute__((flatten)) void reduce_slices_avx512(const Op &op, slice_iter &it,
+                                                                   typename Op::out *y) {
+    reduce_slices_n<Op, 8>(op, it, y);
+}
+
+template <class Op>
+void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
+    if constexpr (summing<Op>) {
+        if (have_avx512()) {
+            reduce_slices_avx512(op, it, y);
+            return;
+        }
+    }
+    reduce_slices_n<Op, 4>(op, it, y);
 }
 
 }  // namespace detail
