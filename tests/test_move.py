@@ -511,13 +511,46 @@ def test_var_and_std_with_ddof_match_reference(case, data):
 
 
 def test_ddof_without_positive_divisor():
+    # N - ddof <= 0 has no divisor: NaN, never a negative variance or inf.
     a = np.array([1.0, 2.0, nan, 4.0])
     assert_same(cr.move_var(a, 2, 1, ddof=1), np.array([nan, 0.5, nan, nan]))
-    got = cr.move_var(a, 2, 1, ddof=2)  # divisors -1, 0, -1, -1
-    assert_same(got, np.array([-0.0, inf, -0.0, -0.0]))
-    assert np.signbit(got).tolist() == [True, False, True, True]
-    assert_same(cr.move_var(np.array([1, 3, 5]), 2, ddof=2), np.array([nan, inf, inf]))
-    assert np.isnan(cr.move_std(np.array([1.0, 3.0, 5.0]), 2, ddof=3)[1:]).all()
+    for dtype in NATIVE_DTYPES:
+        x = np.array([1, 2, 4, 3], dtype)
+        for name in ("move_var", "move_std"):
+            for f in (getattr(cr, name), getattr(slow, name)):
+                want = np.full(4, nan, out_dtype(x.dtype))
+                assert_same(f(x, 2, 1, ddof=2), want)  # divisors -1, 0, 0, 0
+                assert_same(f(x, 1, ddof=1), want)
+                want[2:] = f(x.astype(np.float64), 3, ddof=2)[2:]
+                assert_same(f(x, 3, 2, ddof=2), want)  # divisors -, 0, 1, 1
+
+
+def test_variance_state_recovers():
+    # One value left: exactly no spread, and nothing carried on.
+    x = np.array([0.3, 0.6, 0.9, nan, nan, 0.1, 0.2, nan, 0.7])
+    for f in (cr.move_var, slow.move_var):
+        got = f(x, 2, 1)
+        assert_same(got[[3, 5, 7, 8]], np.zeros(4))
+        assert got[6] == f(x[5:7], 2)[1]  # as from a fresh start
+    # An overflowed state is rebuilt once no infinity is in the window.
+    big = [1e200, -1e200, 1, 2, 3, inf, 5, 6, 1e300, -1e300, nan, 4, 5]
+    want = np.array([0, inf, inf, 0.25, 0.25, nan, nan, 0.25, inf, inf, 0, 0, 0.25])
+    for f in (cr.move_var, slow.move_var):
+        assert_same(f(np.array(big), 2, 1), want)
+    a = np.array([1e200, -1e200, *range(9)] * 40)
+    assert_same(cr.move_var(a, 2)[3:], slow.move_var(a, 2)[3:])
+    assert_same(cr.move_var(np.tile(a[:, None], 3), 2, axis=0)[:, 1], cr.move_var(a, 2))
+
+
+@given(move_cases(dtypes=("float32",)), st.integers(-1, 2))
+def test_float32_is_float64_rounded_once(case, ddof):
+    a, axis, window, min_count = case
+    for name in ("move_var", "move_std"):
+        for f in (getattr(cr, name), getattr(slow, name)):
+            got = f(a, window, min_count, axis, ddof)
+            want = f(a.astype(np.float64), window, min_count, axis, ddof).astype(np.float32)
+            assert got.dtype == np.float32
+            np.testing.assert_array_equal(got.view(np.int32), want.view(np.int32))
 
 
 # --- differential: against pandas ---------------------------------------------------
@@ -596,7 +629,8 @@ def _model_sum(x: list[float], w: int, m: int, mean: bool) -> list[float]:
 
 
 def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
-    """Welford's updates of finite data (NaNs allowed), in Python floats."""
+    """Welford's updates of finite data (NaNs allowed), in Python floats; a window left
+    with one value holds exactly that value."""
     mu, q, c, out = 0.0, 0.0, 0, []
 
     def recips(c):
@@ -617,7 +651,9 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
             if i == w:
                 r, p = recips(c)
             b = x[i - w]
-            if v == v and b == b:
+            if v == v and b == b and c == 1:
+                mu, q = v, 0.0
+            elif v == v and b == b:
                 d = v - b
                 m1 = mu + r * d
                 q = q + ((v - m1) + (b - mu)) * d
@@ -634,6 +670,8 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
                 r, p = recips(c)
                 if c <= 0:
                     mu = q = 0.0
+                elif c == 1:  # the one left: the newest non-NaN value in the window
+                    mu, q = next(t for t in reversed(x[i - w + 1 : i + 1]) if t == t), 0.0
                 else:
                     e = b - mu
                     m1 = mu - r * e
