@@ -705,6 +705,76 @@ def test_finite_data_follow_the_running_updates_exactly(x, data):
     assert_same(cr.move_var(a, w, m, ddof=ddof), np.array(_model_var(x, w, m, ddof)))
 
 
+# --- arguments whose conversion changes the array ----------------------------------
+
+
+def _reshape(a: np.ndarray) -> None:
+    a.shape = (60,)
+
+
+def _to_float32(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.float32  # (3, 4, 10)
+
+
+def _to_int64(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.int64
+
+
+def _to_big_endian(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.dtype(">f8")
+
+
+def _read_only(a: np.ndarray) -> None:
+    a.flags.writeable = False
+
+
+class _Hostile:
+    """An integer whose conversion first does something to the array."""
+
+    def __init__(self, value: int, act, a: np.ndarray) -> None:
+        self.value, self.act, self.a = value, act, a
+
+    def __index__(self) -> int:
+        self.act(self.a)
+        return self.value
+
+
+def _outcome(f, a, kwargs):
+    try:
+        return f(a, **kwargs)
+    except (TypeError, ValueError) as e:
+        return type(e), str(e)
+
+
+@pytest.mark.parametrize("act", [_reshape, _to_float32, _to_int64, _to_big_endian, _read_only])
+@pytest.mark.parametrize("name", MOVE)
+def test_arguments_that_change_the_array(name, act):
+    # The outcome is that of a clean copy of the array as the conversions left it.
+    rng = np.random.default_rng(3)
+    x = rng.integers(-50, 50, (3, 4, 5)).astype(np.float64)
+    x[rng.random(x.shape) < 0.2] = nan
+    f = getattr(cr, name)
+    params = ["window", "min_count", "axis"] + (["ddof"] if name in WITH_DDOF else [])
+    for hostile in params:
+        for axis in (-1, 2):
+            plain = {"window": 3, "min_count": 2, "axis": axis, "ddof": 1}
+            a = x.copy()
+            kwargs = {k: plain[k] for k in params}
+            kwargs[hostile] = _Hostile(plain[hostile], act, a)
+            with np.errstate(all="ignore"):
+                got = _outcome(f, a, kwargs)
+                clean = x.copy()
+                act(clean)
+                want = _outcome(f, clean.copy(), {k: plain[k] for k in params})
+            if isinstance(want, tuple):
+                assert got == want, (hostile, axis)
+            else:
+                assert_same(got, want)
+
+
 # --- reference counts -------------------------------------------------------------
 
 
