@@ -27,15 +27,104 @@
 
 namespace corvane {
 
-// 1 / (k - shift) for k = 0 .. window, NaN where k - shift <= 0 (no divisor).
-inline void fill_divisor_reciprocals(double *table, npy_intp window, npy_intp shift) {
+// The tables of a call, each for the counts k = 0 .. window: 1 / k (0 for
+// k = 0, so that a step with no finite value moves nothing), 1 / (k - ddof)
+// (NaN where k - ddof <= 0: no divisor), and the latter again where k reaches
+// min_count, NaN below.
+inline void fill_variance_tables(double *table, npy_intp window, npy_intp ddof,
+                                 npy_intp min_count) {
+    double *recips = table;
+    double *recips_dof = table + window + 1;
+    double *scales = table + 2 * (window + 1);
     for (npy_intp k = 0; k <= window; k++) {
-        const npy_intp dof = k - shift;
-        table[k] = dof > 0 ? 1.0 / static_cast<double>(dof) : nan_of<double>();
+        const npy_intp dof = k - ddof;
+        recips[k] = k > 0 ? 1.0 / static_cast<double>(k) : 0.0;
+        recips_dof[k] = dof > 0 ? 1.0 / static_cast<double>(dof) : nan_of<double>();
+        scales[k] = k >= min_count ? recips_dof[k] : nan_of<double>();
     }
 }
 
 inline bool both_finite(double a, double b) { return (a - a) + (b - b) == 0.0; }
+
+// The operands of the branch-free steps of one block (see steady_fast),
+// from one pass over its values. Masks are kept as doubles' bits.
+struct var_ops {
+    static constexpr npy_intp size = 256;
+    alignas(64) double p[size];      // a - b, or the value moving alone, or 0
+    alignas(64) double v[size];      // a, or b when it leaves alone
+    alignas(64) double b[size];      // b when finite, else 0
+    alignas(64) double alone[size];  // all ones where one value moves alone
+    alignas(64) double both[size];   // all ones where both are finite
+    alignas(64) double flip[size];   // the sign bit where a value leaves alone
+    alignas(64) npy_intp dc[size];   // change of the finite count
+    alignas(64) npy_intp di[size];   // change of the infinity count
+    npy_intp events = 0;             // steps other than two finite values swapping
+
+    template <class T>
+    void fill(const move_slice<T> &s, npy_intp j0, npy_intp n, npy_intp w) {
+        events = 0;
+#if defined(__SSE2__)
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d sign = _mm_set1_pd(-0.0);
+        npy_intp k = 0;
+        for (; k + 2 <= n; k += 2) {
+            const npy_intp j = j0 + k;
+            const __m128d a = _mm_set_pd(s.x(j + 1), s.x(j));
+            const __m128d bb = _mm_set_pd(s.x(j + 1 - w), s.x(j - w));
+            const __m128d fa = _mm_cmpeq_pd(_mm_sub_pd(a, a), zero);
+            const __m128d fb = _mm_cmpeq_pd(_mm_sub_pd(bb, bb), zero);
+            const __m128d ia = _mm_andnot_pd(fa, _mm_cmpord_pd(a, a));
+            const __m128d ib = _mm_andnot_pd(fb, _mm_cmpord_pd(bb, bb));
+            const __m128d af = _mm_and_pd(fa, a);
+            const __m128d bf = _mm_and_pd(fb, bb);
+            const __m128d lone = _mm_xor_pd(fa, fb);
+            const __m128d vk = _mm_or_pd(af, _mm_andnot_pd(fa, bf));
+            const __m128d d = _mm_sub_pd(af, bf);
+            _mm_store_pd(p + k, _mm_or_pd(_mm_and_pd(lone, vk), _mm_andnot_pd(lone, d)));
+            _mm_store_pd(v + k, vk);
+            _mm_store_pd(b + k, bf);
+            _mm_store_pd(alone + k, lone);
+            const __m128d pair = _mm_and_pd(fa, fb);
+            _mm_store_pd(both + k, pair);
+            const int pairs = _mm_movemask_pd(pair);
+            events += 2 - (pairs & 1) - (pairs >> 1);
+            _mm_store_pd(flip + k, _mm_and_pd(_mm_andnot_pd(fa, fb), sign));
+            // Masks are -1 where set: a finite entering value adds one.
+            _mm_store_si128(reinterpret_cast<__m128i *>(dc + k),
+                            _mm_sub_epi64(_mm_castpd_si128(fb), _mm_castpd_si128(fa)));
+            _mm_store_si128(reinterpret_cast<__m128i *>(di + k),
+                            _mm_sub_epi64(_mm_castpd_si128(ib), _mm_castpd_si128(ia)));
+        }
+        for (; k < n; k++) {
+            one(k, s.x(j0 + k), s.x(j0 + k - w));
+        }
+#else
+        for (npy_intp k = 0; k < n; k++) {
+            one(k, s.x(j0 + k), s.x(j0 + k - w));
+        }
+#endif
+    }
+
+    void one(npy_intp k, double a, double bb) {
+        constexpr uint64_t ones = ~uint64_t{0};
+        constexpr uint64_t sign = uint64_t{1} << 63;
+        const bool fa = a - a == 0.0;
+        const bool fb = bb - bb == 0.0;
+        const double af = fa ? a : 0.0;
+        const double bf = fb ? bb : 0.0;
+        const bool lone = fa != fb;
+        const double vk = fa ? af : bf;
+        p[k] = lone ? vk : af - bf;
+        v[k] = vk;
+        b[k] = bf;
+        alone[k] = std::bit_cast<double>(lone ? ones : 0);
+        both[k] = std::bit_cast<double>(fa && fb ? ones : 0);
+        flip[k] = std::bit_cast<double>(!fa && fb ? sign : 0);
+        dc[k] = static_cast<npy_intp>(fa) - static_cast<npy_intp>(fb);
+        events += !(fa && fb);
+        di[k] = static_cast<npy_intp>(!fa && a == a) - static_cast<npy_intp>(!fb && bb == bb);
+    }
+};
 
 template <class T, bool Std>
 struct running_var {
@@ -45,13 +134,12 @@ struct running_var {
     double ssq = 0;      // sum of squared deviations from the mean
     npy_intp count = 0;  // finite values in the state (the position, for integers)
     npy_intp inf = 0;    // infinities in the window (float inputs)
-    double recip = 0;                    // 1 / count
+    double recip = 0;                    // 1 / count (0 for none)
     double recip_dof = 0;                // 1 / (count - ddof), NaN without a divisor
     const double *recips = nullptr;      // float kernels: 1 / k for k = 0 .. window
     const double *recips_dof = nullptr;  // float kernels: 1 / (k - ddof) likewise
     npy_intp window = 0;
     npy_intp ddof = 0;
-    bool broken = false;  // the state overflowed since it was last exact
 
     void init(const move_params &p, void *scratch) {
         recips = static_cast<const double *>(scratch);
@@ -71,6 +159,16 @@ struct running_var {
     void clamp() {
         if (ssq < 0) {
             ssq = 0;
+        }
+    }
+
+    // The steady phase clamps rounding residue only: an overflowed ssq
+    // stays as it is, which is what marks the state for a rebuild.
+    void clamp_residue() {
+        if (ssq < 0) [[unlikely]] {
+            if (is_finite_value(ssq)) {
+                ssq = 0;
+            }
         }
     }
 
@@ -131,7 +229,6 @@ struct running_var {
     void hold_one(double v) {
         mean = v;
         ssq = 0;
-        broken = false;
     }
 
     // Both finite, the count unchanged.
@@ -166,23 +263,22 @@ struct running_var {
         } else if (fb) {
             count--;
             set_recips();
-            if (count == 0) {
+            if (count >= 2) [[likely]] {
+                const double m0 = mean;
+                const double e = b - m0;
+                const double m1 = m0 - recip * e;
+                mean = m1;
+                ssq = ssq - (b - m1) * e;
+            } else if (count == 0) {
                 mean = 0;
                 ssq = 0;
-                broken = false;
-            } else if (count == 1) {
+            } else {
                 // The one left is the newest finite value in the window.
                 npy_intp k = j - 1;
                 while (!is_finite_value(static_cast<double>(x(k)))) {
                     k--;
                 }
                 hold_one(static_cast<double>(x(k)));
-            } else {
-                const double m0 = mean;
-                const double e = b - m0;
-                const double m1 = m0 - recip * e;
-                mean = m1;
-                ssq = ssq - (b - m1) * e;
             }
         }
     }
@@ -201,26 +297,28 @@ struct running_var {
             add(static_cast<double>(x(k)));
         }
         set_recips();
-        broken = !finite_state();
     }
 
     // One steady step of a float kernel with every check: x(j) enters,
-    // x(j - window) leaves.
+    // x(j - window) leaves. Returns whether it was other than two finite
+    // values taking each other's place. (A mean that stops being finite
+    // takes ssq with it in the same step, so ssq alone is looked at.)
     template <class X>
-    void step(const X &x, npy_intp j) {
+    bool step(const X &x, npy_intp j) {
         const double a = x(j);
         const double b = x(j - window);
-        if (is_finite_value(a - b)) [[likely]] {
+        const bool common = is_finite_value(a - b);
+        if (common) [[likely]] {
             pair(a, b);
         } else {
             event(x, j, a, b);
         }
-        if (!finite_state()) [[unlikely]] {
-            broken = true;
+        if (!is_finite_value(ssq)) [[unlikely]] {
+            if (inf == 0) {
+                rebuild(x, j);
+            }
         }
-        if (broken && inf == 0) [[unlikely]] {
-            rebuild(x, j);
-        }
+        return !common;
     }
 
     double steady_raw(npy_intp m) {
@@ -228,7 +326,7 @@ struct running_var {
             if (count + inf < m) {
                 return nan_of<double>();
             }
-            clamp();
+            clamp_residue();
             if (inf != 0) {
                 return nan_of<double>();
             }
@@ -252,50 +350,135 @@ struct running_var {
         return count + inf >= m && inf == 0 ? recip_dof : nan_of<double>();
     }
 
-    // The steps of positions j0 .. j1-1 of a slice, outputs (before finish)
-    // into buf, as step() and steady_raw() give them as long as the state
-    // stays finite. Returns false when it did not, with the state spoilt:
-    // the caller restores it and takes the careful steps instead.
-    bool steady_fast(const move_slice<T> &s, npy_intp j0, npy_intp j1, double *buf,
-                     npy_intp m) {
-        const auto x = [&s](npy_intp k) { return s.x(k); };
-        const npy_intp w = window;
+    // The steps of positions j0 .. j1-1 (at most var_ops::size) of a slice,
+    // outputs (before finish) into buf, as step() and steady_raw() give them
+    // as long as the state stays finite. Returns false when it did not, with
+    // the state spoilt: the caller restores it and takes the careful steps.
+    //
+    // Whether a value is NaN follows the data, so the four cases of a step
+    // (both finite, one entering alone, one leaving alone, neither) are not
+    // told apart by branches but computed as one, masks choosing the
+    // operands and each case's operations unchanged:
+    //   e  = a - b | a - m0 | b - m0 | 0     = p - (m0 & alone)
+    //   m1 = m0 + r * e                      (r negated for a leaving value)
+    //   ssq += ((v - m1) + z) * e'           (z = b - m0 for a pair, else 0;
+    //                                         e' = -e for a leaving value)
+    // with v = a, or b when b leaves alone. Negating r and e is exactly
+    // m0 - r * e and ssq - (b - m1) * e; adding z = +0 or multiplying by a
+    // zero e leaves ssq as it was (ssq is never -0). The operands come from a
+    // pass over the block that has no dependence between steps; the rare
+    // cases (one or no finite value left, a clamp) branch.
+    bool steady_fast(const move_slice<T> &s, npy_intp j0, npy_intp j1, double *__restrict buf,
+                     npy_intp m, var_ops &ops, const double *scales) {
+#if defined(__SSE2__)
+        const npy_intp n = j1 - j0;
+        ops.fill(s, j0, n, window);
+        const __m128d zero = _mm_setzero_pd();
         bool bad = false;
-        double q = scale(m);
-        bool clamps = count + inf >= m;
+        __m128d mv = _mm_set_sd(mean);
+        __m128d qv = _mm_set_sd(ssq);
+        npy_intp c = count;
+        npy_intp f = inf;
+        for (npy_intp k = 0; k < n; k++) {
+            c += ops.dc[k];
+            f += ops.di[k];
+            const __m128d flip = _mm_load_sd(ops.flip + k);
+            const __m128d r = _mm_xor_pd(_mm_load_sd(recips + c), flip);
+            const __m128d e = _mm_sub_sd(_mm_load_sd(ops.p + k),
+                                         _mm_and_pd(mv, _mm_load_sd(ops.alone + k)));
+            const __m128d m1 = _mm_add_sd(mv, _mm_mul_sd(r, e));
+            const __m128d z =
+                _mm_and_pd(_mm_sub_sd(_mm_load_sd(ops.b + k), mv), _mm_load_sd(ops.both + k));
+            const __m128d x1 = _mm_add_sd(_mm_sub_sd(_mm_load_sd(ops.v + k), m1), z);
+            qv = _mm_add_sd(qv, _mm_mul_sd(x1, _mm_xor_pd(e, flip)));
+            mv = m1;
+            if (c <= 1) [[unlikely]] {
+                // One or no finite value left: the state is set outright.
+                mean = _mm_cvtsd_f64(mv);
+                ssq = _mm_cvtsd_f64(qv);
+                bad |= !finite_state();
+                const npy_intp j = j0 + k;
+                const double a = s.x(j);
+                if (c == 0) {
+                    mean = 0;
+                    ssq = 0;
+                } else if (is_finite_value(a) && is_finite_value(static_cast<double>(s.x(j - window)))) {
+                    hold_one(a);
+                } else if (!is_finite_value(a) && ops.dc[k] < 0) {
+                    npy_intp i = j - 1;
+                    while (!is_finite_value(static_cast<double>(s.x(i)))) {
+                        i--;
+                    }
+                    hold_one(static_cast<double>(s.x(i)));
+                }
+                mv = _mm_set_sd(mean);
+                qv = _mm_set_sd(ssq);
+            }
+            if (_mm_comilt_sd(qv, zero)) [[unlikely]] {
+                if (c + f >= m) {
+                    mean = _mm_cvtsd_f64(mv);
+                    ssq = _mm_cvtsd_f64(qv);
+                    bad |= !finite_state();
+                    qv = zero;
+                }
+            }
+            buf[k] = _mm_cvtsd_f64(qv) * scales[f == 0 ? c : 0];
+        }
+        mean = _mm_cvtsd_f64(mv);
+        ssq = _mm_cvtsd_f64(qv);
+        count = c;
+        inf = f;
+        set_recips();
+        return !bad && finite_state();
+#else
+        (void)s, (void)j0, (void)j1, (void)buf, (void)m, (void)ops, (void)scales;
+        return false;
+#endif
+    }
+
+    // The steps of positions j0 .. j1-1 as step() and steady_raw() take
+    // them, outputs into the slice, for as long as the state stays finite:
+    // returns false if it did not (the caller restores the state and takes
+    // the careful steps again). `events` counts the steps other than two
+    // finite values swapping.
+    bool steady_quick(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m,
+                      npy_intp &events) {
+        const auto x = [&s](npy_intp k) { return s.x(k); };
+        bool bad = false;
+        events = 0;
         for (npy_intp j = j0; j < j1; j++) {
             const double a = s.x(j);
-            const double b = s.x(j - w);
-            const double d = a - b;
-            if (d - d == 0.0 && count != 1) [[likely]] {
+            const double b = s.x(j - window);
+            if (is_finite_value(a - b) && count >= 2) [[likely]] {
                 replace(a, b);
             } else {
                 // A reset can make a broken state look finite: look first.
-                bad |= !finite_state();
-                if (d - d == 0.0) {
-                    hold_one(a);
-                } else {
-                    event(x, j, a, b);
+                bad |= !is_finite_value(ssq);
+                events++;
+                event(x, j, a, b);
+            }
+            double y = nan_of<double>();
+            if (count + inf >= m) {
+                clamp_residue();
+                if (inf == 0) {
+                    y = ssq * recip_dof;
                 }
-                q = scale(m);
-                clamps = count + inf >= m;
             }
-            if (ssq < 0 && clamps) [[unlikely]] {
-                bad |= !finite_state();
-                ssq = 0;
-            }
-            buf[j - j0] = ssq * q;
+            s.y(j) = finish(y);
         }
-        return !bad && finite_state();
+        return !bad && is_finite_value(ssq);
     }
 
-    void steady_careful(const move_slice<T> &s, npy_intp j0, npy_intp j1, double *buf,
-                        npy_intp m) {
+    // The careful steps of positions j0 .. j1-1, outputs into the slice.
+    // Returns how many steps were other than two finite values swapping.
+    npy_intp steady_careful(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m) {
         const auto x = [&s](npy_intp k) { return s.x(k); };
+        npy_intp events = 0;
         for (npy_intp j = j0; j < j1; j++) {
-            step(x, j);
-            buf[j - j0] = steady_raw(m);
+            events += step(x, j);
+            s.y(j) = finish(steady_raw(m));
         }
+        return events;
     }
 };
 
@@ -305,17 +488,15 @@ struct move_var_op {
     using state = running_var<T, Std>;
     using O = move_out<T>;
     static constexpr const char *name = Std ? "move_std" : "move_var";
-    static constexpr npy_intp block = 256;
+    static constexpr npy_intp block = var_ops::size;
 
-    // Tables of 1 / k and 1 / (k - ddof) for every count k (float inputs).
+    // The tables of fill_variance_tables (float inputs).
     static npy_intp scratch_bytes(const move_params &p) {
-        return is_float<T> ? 2 * (p.window + 1) * static_cast<npy_intp>(sizeof(double)) : 0;
+        return is_float<T> ? 3 * (p.window + 1) * static_cast<npy_intp>(sizeof(double)) : 0;
     }
     static void prepare(const move_params &p, void *scratch) {
         if (scratch != nullptr) {
-            double *table = static_cast<double *>(scratch);
-            fill_divisor_reciprocals(table, p.window, 0);
-            fill_divisor_reciprocals(table + p.window + 1, p.window, p.ddof);
+            fill_variance_tables(static_cast<double *>(scratch), p.window, p.ddof, p.min_count);
         }
     }
     // One value per window: no spread, whatever the rounding of a running
@@ -358,20 +539,36 @@ struct move_var_op {
                 return;
             }
             st.start_steady();
+            const double *scales = static_cast<const double *>(scratch) + 2 * (p.window + 1);
+            // Steps taken one by one cost little while values seldom move
+            // alone and a mispredicted branch each time they do; the
+            // branch-free block costs the same whatever the data. Each block
+            // goes the way the previous one's share of such steps favours
+            // (both give the same results).
+            var_ops ops;
             double buf[block];
+            npy_intp events = 0;
             for (npy_intp j0 = p.window; j0 < s.n; j0 += block) {
                 const npy_intp j1 = s.n - j0 < block ? s.n : j0 + block;
-                bool done = false;
-                if (!st.broken) {
+                if (!is_finite_value(st.ssq)) {
+                    events = st.steady_careful(s, j0, j1, p.min_count);
+                    continue;
+                }
+                if (events * 4 <= block) {
                     const state saved = st;
-                    done = st.steady_fast(s, j0, j1, buf, p.min_count);
-                    if (!done) {
+                    if (!st.steady_quick(s, j0, j1, p.min_count, events)) {
                         st = saved;
+                        events = st.steady_careful(s, j0, j1, p.min_count);
                     }
+                    continue;
                 }
-                if (!done) {
-                    st.steady_careful(s, j0, j1, buf, p.min_count);
+                const state saved = st;
+                if (!st.steady_fast(s, j0, j1, buf, p.min_count, ops, scales)) {
+                    st = saved;
+                    events = st.steady_careful(s, j0, j1, p.min_count);
+                    continue;
                 }
+                events = ops.events;
                 if constexpr (Std) {
                     for (npy_intp k = 0; k < j1 - j0; k++) {
                         buf[k] = std::sqrt(buf[k]);
