@@ -19,6 +19,15 @@
 // exactly that value and no spread; a window left with none starts afresh;
 // and a state that overflowed is rebuilt from the window's values once no
 // infinity is in the window. Where N - ddof <= 0 the output is NaN.
+//
+// The steady phase of a float slice goes a block of positions at a time, in
+// one of three ways that give the same results. Quick steps test only for
+// the common step (two finite values taking each other's place) and branch
+// for the rest; where values often enter or leave alone (NaN in and out),
+// mispredicted branches cost more than a branch-free block that computes
+// every case as one (steady_fast). Both look at the end of the block whether
+// the state stayed finite; a block where it did not is taken again with
+// careful steps, which rebuild an overflowed state.
 #pragma once
 
 #include <cmath>
@@ -140,6 +149,9 @@ struct running_var {
     const double *recips_dof = nullptr;  // float kernels: 1 / (k - ddof) likewise
     npy_intp window = 0;
     npy_intp ddof = 0;
+    // A reset set an overflowed state outright (steady_quick must not have
+    // passed by a rebuild).
+    bool overwrote_broken = false;
 
     void init(const move_params &p, void *scratch) {
         recips = static_cast<const double *>(scratch);
@@ -227,6 +239,7 @@ struct running_var {
 
     // The window's one finite value is exactly the mean, with no spread.
     void hold_one(double v) {
+        overwrote_broken |= !is_finite_value(ssq);
         mean = v;
         ssq = 0;
     }
@@ -270,6 +283,7 @@ struct running_var {
                 mean = m1;
                 ssq = ssq - (b - m1) * e;
             } else if (count == 0) {
+                overwrote_broken |= !is_finite_value(ssq);
                 mean = 0;
                 ssq = 0;
             } else {
@@ -342,12 +356,6 @@ struct running_var {
     void swap(double a, double b) {
         replace(a, b);
         clamp();
-    }
-
-    // What steady_raw multiplies ssq by (NaN for a NaN output), and whether
-    // it clamps ssq first; both change only where the counts do.
-    double scale(npy_intp m) const {
-        return count + inf >= m && inf == 0 ? recip_dof : nan_of<double>();
     }
 
     // The steps of positions j0 .. j1-1 (at most var_ops::size) of a slice,
@@ -443,41 +451,50 @@ struct running_var {
     // finite values swapping.
     bool steady_quick(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m,
                       npy_intp &events) {
+        // On a copy that nothing else can reach, the state stays in
+        // registers across the stores of the outputs.
+        running_var st = *this;
         const auto x = [&s](npy_intp k) { return s.x(k); };
-        bool bad = false;
-        events = 0;
+        npy_intp moved = 0;
+        st.overwrote_broken = false;
         for (npy_intp j = j0; j < j1; j++) {
-            const double a = s.x(j);
-            const double b = s.x(j - window);
-            if (is_finite_value(a - b) && count >= 2) [[likely]] {
-                replace(a, b);
-            } else {
-                // A reset can make a broken state look finite: look first.
-                bad |= !is_finite_value(ssq);
-                events++;
-                event(x, j, a, b);
-            }
-            double y = nan_of<double>();
-            if (count + inf >= m) {
-                clamp_residue();
-                if (inf == 0) {
-                    y = ssq * recip_dof;
-                }
-            }
-            s.y(j) = finish(y);
+            moved += st.quick_step(x, j);
+            s.y(j) = finish(st.steady_raw(m));
         }
-        return !bad && is_finite_value(ssq);
+        *this = st;
+        events = moved;
+        return quick_held();
     }
+
+    // One step of steady_quick. Returns whether it was other than two finite
+    // values swapping.
+    template <class X>
+    bool quick_step(const X &x, npy_intp j) {
+        const double a = x(j);
+        const double b = x(j - window);
+        if (is_finite_value(a - b) && count >= 2) [[likely]] {
+            replace(a, b);
+            return false;
+        }
+        event(x, j, a, b);
+        return true;
+    }
+
+    // Whether the quick steps since overwrote_broken was cleared are those of
+    // the careful ones.
+    bool quick_held() const { return !overwrote_broken && is_finite_value(ssq); }
 
     // The careful steps of positions j0 .. j1-1, outputs into the slice.
     // Returns how many steps were other than two finite values swapping.
     npy_intp steady_careful(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m) {
+        running_var st = *this;
         const auto x = [&s](npy_intp k) { return s.x(k); };
         npy_intp events = 0;
         for (npy_intp j = j0; j < j1; j++) {
-            events += step(x, j);
-            s.y(j) = finish(steady_raw(m));
+            events += st.step(x, j);
+            s.y(j) = finish(st.steady_raw(m));
         }
+        *this = st;
         return events;
     }
 };
@@ -591,26 +608,56 @@ struct move_var_op {
         if constexpr (!is_float<T>) {
             run_phases<state>(s, p, scratch);
         } else {
-            // One position of every lane after another, every step careful.
+            // One position of every lane after another, a block of positions
+            // at a time: quick steps, or careful ones where a lane's state
+            // did not stay finite.
             const npy_intp w = p.window;
             const npy_intp m = p.min_count;
+            const npy_intp lanes = s.count;
             state st[lane_block];
-            for (npy_intp l = 0; l < s.count; l++) {
+            state saved[lane_block];
+            for (npy_intp l = 0; l < lanes; l++) {
                 st[l].init(p, scratch);
             }
             for (npy_intp i = 0; i < w && i < s.n; i++) {
-                for (npy_intp l = 0; l < s.count; l++) {
+                for (npy_intp l = 0; l < lanes; l++) {
                     st[l].add(static_cast<double>(s.x(l, i)));
                     s.y(l, i) = i < m - 1 ? nan_of<O>() : state::finish(st[l].fill_raw(m));
                 }
             }
-            for (npy_intp l = 0; l < s.count; l++) {
+            for (npy_intp l = 0; l < lanes; l++) {
                 st[l].start_steady();
             }
-            for (npy_intp i = w; i < s.n; i++) {
-                for (npy_intp l = 0; l < s.count; l++) {
-                    st[l].step([&s, l](npy_intp k) { return s.x(l, k); }, i);
-                    s.y(l, i) = state::finish(st[l].steady_raw(m));
+            for (npy_intp i0 = w; i0 < s.n; i0 += block) {
+                const npy_intp i1 = s.n - i0 < block ? s.n : i0 + block;
+                bool held = true;
+                for (npy_intp l = 0; l < lanes; l++) {
+                    held &= st[l].quick_held();
+                    saved[l] = st[l];
+                    st[l].overwrote_broken = false;
+                }
+                if (held) {
+                    for (npy_intp i = i0; i < i1; i++) {
+                        for (npy_intp l = 0; l < lanes; l++) {
+                            st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                            s.y(l, i) = state::finish(st[l].steady_raw(m));
+                        }
+                    }
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        held &= st[l].quick_held();
+                    }
+                    if (held) {
+                        continue;
+                    }
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        st[l] = saved[l];
+                    }
+                }
+                for (npy_intp i = i0; i < i1; i++) {
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        st[l].step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                        s.y(l, i) = state::finish(st[l].steady_raw(m));
+                    }
                 }
             }
         }
