@@ -685,6 +685,18 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
     return out
 
 
+def test_long_slices_with_many_nans_follow_the_running_updates_exactly():
+    # Long enough for the steady phase's blocks, NaN-heavy enough for each way
+    # of taking them; a column of a C-ordered array goes another way again.
+    rng = np.random.default_rng(5)
+    for share in (0.05, 0.6):
+        x = np.round(rng.standard_normal(3000), 2)
+        x[rng.random(x.size) < share] = nan
+        want = np.array(_model_var(x.tolist(), 7, 2, 1))
+        assert_same(cr.move_var(x, 7, 2, ddof=1), want)
+        assert_same(cr.move_var(np.tile(x[:, None], 3), 7, 2, 0, 1)[:, 1], want)
+
+
 @given(
     st.lists(
         st.one_of(st.floats(-1e6, 1e6, allow_nan=False), st.just(nan), st.integers(-5, 5)),
