@@ -511,13 +511,46 @@ def test_var_and_std_with_ddof_match_reference(case, data):
 
 
 def test_ddof_without_positive_divisor():
+    # N - ddof <= 0 has no divisor: NaN, never a negative variance or inf.
     a = np.array([1.0, 2.0, nan, 4.0])
     assert_same(cr.move_var(a, 2, 1, ddof=1), np.array([nan, 0.5, nan, nan]))
-    got = cr.move_var(a, 2, 1, ddof=2)  # divisors -1, 0, -1, -1
-    assert_same(got, np.array([-0.0, inf, -0.0, -0.0]))
-    assert np.signbit(got).tolist() == [True, False, True, True]
-    assert_same(cr.move_var(np.array([1, 3, 5]), 2, ddof=2), np.array([nan, inf, inf]))
-    assert np.isnan(cr.move_std(np.array([1.0, 3.0, 5.0]), 2, ddof=3)[1:]).all()
+    for dtype in NATIVE_DTYPES:
+        x = np.array([1, 2, 4, 3], dtype)
+        for name in ("move_var", "move_std"):
+            for f in (getattr(cr, name), getattr(slow, name)):
+                want = np.full(4, nan, out_dtype(x.dtype))
+                assert_same(f(x, 2, 1, ddof=2), want)  # divisors -1, 0, 0, 0
+                assert_same(f(x, 1, ddof=1), want)
+                want[2:] = f(x.astype(np.float64), 3, ddof=2)[2:]
+                assert_same(f(x, 3, 2, ddof=2), want)  # divisors -, 0, 1, 1
+
+
+def test_variance_state_recovers():
+    # One value left: exactly no spread, and nothing carried on.
+    x = np.array([0.3, 0.6, 0.9, nan, nan, 0.1, 0.2, nan, 0.7])
+    for f in (cr.move_var, slow.move_var):
+        got = f(x, 2, 1)
+        assert_same(got[[3, 5, 7, 8]], np.zeros(4))
+        assert got[6] == f(x[5:7], 2)[1]  # as from a fresh start
+    # An overflowed state is rebuilt once no infinity is in the window.
+    big = [1e200, -1e200, 1, 2, 3, inf, 5, 6, 1e300, -1e300, nan, 4, 5]
+    want = np.array([0, inf, inf, 0.25, 0.25, nan, nan, 0.25, inf, inf, 0, 0, 0.25])
+    for f in (cr.move_var, slow.move_var):
+        assert_same(f(np.array(big), 2, 1), want)
+    a = np.array([1e200, -1e200, *range(9)] * 40)
+    assert_same(cr.move_var(a, 2)[3:], slow.move_var(a, 2)[3:])
+    assert_same(cr.move_var(np.tile(a[:, None], 3), 2, axis=0)[:, 1], cr.move_var(a, 2))
+
+
+@given(move_cases(dtypes=("float32",)), st.integers(-1, 2))
+def test_float32_is_float64_rounded_once(case, ddof):
+    a, axis, window, min_count = case
+    for name in ("move_var", "move_std"):
+        for f in (getattr(cr, name), getattr(slow, name)):
+            got = f(a, window, min_count, axis, ddof)
+            want = f(a.astype(np.float64), window, min_count, axis, ddof).astype(np.float32)
+            assert got.dtype == np.float32
+            np.testing.assert_array_equal(got.view(np.int32), want.view(np.int32))
 
 
 # --- differential: against pandas ---------------------------------------------------
@@ -596,7 +629,8 @@ def _model_sum(x: list[float], w: int, m: int, mean: bool) -> list[float]:
 
 
 def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
-    """Welford's updates of finite data (NaNs allowed), in Python floats."""
+    """Welford's updates of finite data (NaNs allowed), in Python floats; a window left
+    with one value holds exactly that value."""
     mu, q, c, out = 0.0, 0.0, 0, []
 
     def recips(c):
@@ -617,7 +651,9 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
             if i == w:
                 r, p = recips(c)
             b = x[i - w]
-            if v == v and b == b:
+            if v == v and b == b and c == 1:
+                mu, q = v, 0.0
+            elif v == v and b == b:
                 d = v - b
                 m1 = mu + r * d
                 q = q + ((v - m1) + (b - mu)) * d
@@ -634,6 +670,8 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
                 r, p = recips(c)
                 if c <= 0:
                     mu = q = 0.0
+                elif c == 1:  # the one left: the newest non-NaN value in the window
+                    mu, q = next(t for t in reversed(x[i - w + 1 : i + 1]) if t == t), 0.0
                 else:
                     e = b - mu
                     m1 = mu - r * e
@@ -645,6 +683,18 @@ def _model_var(x: list[float], w: int, m: int, ddof: int) -> list[float]:
                 y = q * p
         out.append(y)
     return out
+
+
+def test_long_slices_with_many_nans_follow_the_running_updates_exactly():
+    # Long enough for the steady phase's blocks, NaN-heavy enough for each way
+    # of taking them; a column of a C-ordered array goes another way again.
+    rng = np.random.default_rng(5)
+    for share in (0.05, 0.6):
+        x = np.round(rng.standard_normal(3000), 2)
+        x[rng.random(x.size) < share] = nan
+        want = np.array(_model_var(x.tolist(), 7, 2, 1))
+        assert_same(cr.move_var(x, 7, 2, ddof=1), want)
+        assert_same(cr.move_var(np.tile(x[:, None], 3), 7, 2, 0, 1)[:, 1], want)
 
 
 @given(
@@ -665,6 +715,76 @@ def test_finite_data_follow_the_running_updates_exactly(x, data):
         assert_same(cr.move_sum(a, w, m), np.array(_model_sum(x, w, m, False)))
         assert_same(cr.move_mean(a, w, m), np.array(_model_sum(x, w, m, True)))
     assert_same(cr.move_var(a, w, m, ddof=ddof), np.array(_model_var(x, w, m, ddof)))
+
+
+# --- arguments whose conversion changes the array ----------------------------------
+
+
+def _reshape(a: np.ndarray) -> None:
+    a.shape = (60,)
+
+
+def _to_float32(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.float32  # (3, 4, 10)
+
+
+def _to_int64(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.int64
+
+
+def _to_big_endian(a: np.ndarray) -> None:
+    if a.dtype == np.float64:
+        a.dtype = np.dtype(">f8")
+
+
+def _read_only(a: np.ndarray) -> None:
+    a.flags.writeable = False
+
+
+class _Hostile:
+    """An integer whose conversion first does something to the array."""
+
+    def __init__(self, value: int, act, a: np.ndarray) -> None:
+        self.value, self.act, self.a = value, act, a
+
+    def __index__(self) -> int:
+        self.act(self.a)
+        return self.value
+
+
+def _outcome(f, a, kwargs):
+    try:
+        return f(a, **kwargs)
+    except (TypeError, ValueError) as e:
+        return type(e), str(e)
+
+
+@pytest.mark.parametrize("act", [_reshape, _to_float32, _to_int64, _to_big_endian, _read_only])
+@pytest.mark.parametrize("name", MOVE)
+def test_arguments_that_change_the_array(name, act):
+    # The outcome is that of a clean copy of the array as the conversions left it.
+    rng = np.random.default_rng(3)
+    x = rng.integers(-50, 50, (3, 4, 5)).astype(np.float64)
+    x[rng.random(x.shape) < 0.2] = nan
+    f = getattr(cr, name)
+    params = ["window", "min_count", "axis"] + (["ddof"] if name in WITH_DDOF else [])
+    for hostile in params:
+        for axis in (-1, 2):
+            plain = {"window": 3, "min_count": 2, "axis": axis, "ddof": 1}
+            a = x.copy()
+            kwargs = {k: plain[k] for k in params}
+            kwargs[hostile] = _Hostile(plain[hostile], act, a)
+            with np.errstate(all="ignore"):
+                got = _outcome(f, a, kwargs)
+                clean = x.copy()
+                act(clean)
+                want = _outcome(f, clean.copy(), {k: plain[k] for k in params})
+            if isinstance(want, tuple):
+                assert got == want, (hostile, axis)
+            else:
+                assert_same(got, want)
 
 
 # --- reference counts -------------------------------------------------------------

@@ -311,6 +311,21 @@ def test_construction() -> None:
     lib.mm_free(None)
 
 
+def test_arguments_outside_the_header_rules_give_null() -> None:
+    for new in (lib.mm_new, lib.mm_new_nan):
+        for window, min_count in ((4, 0), (4, 5), (4, 10), (1, 0), (1, 2), (0, 0)):
+            assert not new(window, min_count), (window, min_count)
+
+
+@pytest.mark.parametrize("nan_aware", [False, True])
+def test_window_one_through_every_update(nan_aware: bool) -> None:
+    rng = random.Random(int(nan_aware))
+    with handle(1, 1, nan_aware) as mm:
+        for kind in ("normal", "inf", "ties"):
+            xs = stream(rng, 50, nan_aware, kind)
+            run_sequence(mm, xs, 1, 1, nan_aware, check=True)
+
+
 # ------------------------------------------------------------ random streams
 
 

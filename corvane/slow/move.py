@@ -4,7 +4,8 @@ Every output position i of a slice holds a statistic of the non-NaN values among
 last ``window`` values up to and including i (fewer at the start of the slice), or NaN
 when there are fewer than ``min_count`` of them.  Each window is computed afresh from
 its own values, so an infinity affects exactly the windows that hold it.  Output is
-float32 for float32 input and float64 for every other element type.
+float32 for float32 input and float64 for every other element type; ``move_var`` and
+``move_std`` compute float32 input in float64 and round each result once to float32.
 """
 
 from __future__ import annotations
@@ -128,13 +129,15 @@ def _mean(w: Array, ok: Array) -> Array:
 
 
 def _var_stat(ddof: int, root: bool) -> Stat:
-    """Two-pass variance (or its square root) of the non-NaN values, divisor N - ddof."""
+    """Two-pass variance (or its square root) of the non-NaN values, divisor N - ddof;
+    NaN where N - ddof <= 0."""
 
     def stat(w: Array, ok: Array) -> Array:
         count = ok.sum(axis=-1)
         mean = _sum(w, ok) / count.astype(w.dtype)
         dev = np.where(ok, w - mean[..., None], w.dtype.type(0))
-        var: Array = (dev * dev).sum(axis=-1) / (count - ddof).astype(w.dtype)
+        dof = count - ddof
+        var: Array = (dev * dev).sum(axis=-1) / np.where(dof > 0, dof, np.nan).astype(w.dtype)
         if root:
             var = np.sqrt(var)
         return var
@@ -215,17 +218,27 @@ def move_mean(
 def move_std(
     a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
 ) -> Array:
-    """Moving window standard deviation along the specified axis, optionally ignoring NaNs."""
+    """Moving window standard deviation along the specified axis, optionally ignoring NaNs.
+
+    float32 input is computed in float64 and each result rounded once to float32; where
+    the number of values minus ``ddof`` is not positive the result is NaN.
+    """
     arr, win, count, ax, dof = _parse(a, window, min_count, axis, ddof)
-    return _moving(arr, win, count, ax, _var_stat(dof, root=True))
+    values = arr.astype(np.float64)
+    return _moving(arr, win, count, ax, _var_stat(dof, root=True), values=values)
 
 
 def move_var(
     a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
 ) -> Array:
-    """Moving window variance along the specified axis, optionally ignoring NaNs."""
+    """Moving window variance along the specified axis, optionally ignoring NaNs.
+
+    float32 input is computed in float64 and each result rounded once to float32; where
+    the number of values minus ``ddof`` is not positive the result is NaN.
+    """
     arr, win, count, ax, dof = _parse(a, window, min_count, axis, ddof)
-    return _moving(arr, win, count, ax, _var_stat(dof, root=False))
+    values = arr.astype(np.float64)
+    return _moving(arr, win, count, ax, _var_stat(dof, root=False), values=values)
 
 
 def move_min(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Array:

@@ -26,8 +26,8 @@ inline constexpr const char module[] = "Corvane moving window functions.";
 #define CORVANE_MOVE_DDOF                                                                   \
     "ddof : int, optional\n"                                                                \
     "    Means Delta Degrees of Freedom. The divisor used in calculations\n"                \
-    "    is ``N - ddof``, where ``N`` represents the number of elements.\n"                 \
-    "    By default `ddof` is zero.\n"
+    "    is ``N - ddof``, where ``N`` represents the number of elements;\n"                 \
+    "    where ``N - ddof <= 0`` the output is NaN. By default `ddof` is zero.\n"
 
 #define CORVANE_MOVE_SUM_INF                                                                \
     "Infinities are counted rather than added to the running sum. While the\n"             \
@@ -38,7 +38,9 @@ inline constexpr const char module[] = "Corvane moving window functions.";
 #define CORVANE_MOVE_VAR_INF                                                                \
     "Infinities are kept out of the running mean and sum of squares. While\n"              \
     "the window contains Inf, the output is NaN; once the Inf has moved out\n"              \
-    "of the window, the output is again that of the remaining values.\n\n"
+    "of the window, the output is again that of the remaining values.\n\n"                  \
+    "float32 input is computed in float64, and each output is rounded once\n"               \
+    "to float32.\n\n"
 
 #define CORVANE_EXAMPLE_INPUT ">>> a = np.array([1.0, 2.0, 3.0, np.nan, 5.0])\n"
 

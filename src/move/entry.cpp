@@ -105,7 +105,34 @@ struct move_options {
     int min_count;
     int axis;
     int ddof;
+    int axis_arg;  // axis as given (when given), before normalisation
 };
+
+bool has_dims(PyArrayObject *a) {
+    if (PyArray_NDIM(a) == 0) {
+        PyErr_SetString(PyExc_ValueError, "moving window functions require ndim > 0");
+        return false;
+    }
+    return true;
+}
+
+// ndim > 0 and the axis, normalised to 0..ndim-1, read from `a` as it is now.
+bool check_axis(const move_args &r, PyArrayObject *a, move_options &o) {
+    if (!has_dims(a)) {
+        return false;
+    }
+    const int ndim = PyArray_NDIM(a);
+    if (r.axis == nullptr) {
+        o.axis = ndim - 1;
+        return true;
+    }
+    o.axis = o.axis_arg < 0 ? o.axis_arg + ndim : o.axis_arg;
+    if (o.axis < 0 || o.axis >= ndim) {
+        PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", o.axis);
+        return false;
+    }
+    return true;
+}
 
 bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (!as_int(r.window, "`window` must be an integer", o.window)) {
@@ -127,27 +154,24 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
             return false;
         }
     }
-    const int ndim = PyArray_NDIM(a);
-    if (ndim == 0) {
-        PyErr_SetString(PyExc_ValueError, "moving window functions require ndim > 0");
+    if (!has_dims(a)) {
         return false;
     }
-    if (r.axis == nullptr) {
-        o.axis = ndim - 1;
-    } else {
-        if (!as_int(r.axis, "`axis` must be an integer", o.axis)) {
-            return false;
-        }
-        if (o.axis < 0) {
-            o.axis += ndim;
-        }
-        if (o.axis < 0 || o.axis >= ndim) {
-            PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", o.axis);
-            return false;
-        }
+    o.axis_arg = 0;
+    if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", o.axis_arg)) {
+        return false;
+    }
+    if (!check_axis(r, a, o)) {
+        return false;
     }
     o.ddof = 0;
     if (r.ddof != nullptr && !as_int(r.ddof, "`ddof` must be an integer", o.ddof)) {
+        return false;
+    }
+    // The conversions above may have run Python code (__index__) that
+    // reshaped `a`: the facts the kernel relies on are read again, after the
+    // last of them.
+    if (!check_axis(r, a, o)) {
         return false;
     }
     const npy_intp length = PyArray_DIM(a, o.axis);
@@ -180,6 +204,11 @@ PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kern
     move_options o;
     if (!check_options(r, a, o)) {
         return nullptr;
+    }
+    // ... or changed its dtype.
+    if (PyArray_DESCR(a)->byteorder == '>') {
+        arr = py_ref();
+        return slow_fallback(name, args, kwds);
     }
     const move_kernel kernels[4] = {kernel_f64, kernel_f32, kernel_i64, kernel_i32};
     const int t = dtype_index(PyArray_TYPE(a));

@@ -6,11 +6,28 @@
 // move_std_axis_i32 (the instances of move_var_axis<T> and move_std_axis<T>
 // for double, float, int64_t, int32_t).
 //
+// The state is float64 for every element type: float32 values are widened as
+// they are read and each output is rounded once to float32, so a float32
+// result is the float64 result of the same values, rounded.
+//
 // Float kernels keep infinities out of the running state and count them:
 // while one is in the window the output is NaN (as the variance of such a
 // window is), and once it has left the outputs are those of the finite
 // values again. For finite data the state is updated exactly as plain
-// Welford updates would.
+// Welford updates would, with three exceptions that only remove rounding
+// residue or a broken state: a window left with one finite value holds
+// exactly that value and no spread; a window left with none starts afresh;
+// and a state that overflowed is rebuilt from the window's values once no
+// infinity is in the window. Where N - ddof <= 0 the output is NaN.
+//
+// The steady phase of a float slice goes a block of positions at a time, in
+// one of three ways that give the same results. Quick steps test only for
+// the common step (two finite values taking each other's place) and branch
+// for the rest; where values often enter or leave alone (NaN in and out),
+// mispredicted branches cost more than a branch-free block that computes
+// every case as one (steady_fast). Both look at the end of the block whether
+// the state stayed finite; a block where it did not is taken again with
+// careful steps, which rebuild an overflowed state.
 #pragma once
 
 #include <cmath>
@@ -19,34 +36,135 @@
 
 namespace corvane {
 
+// The tables of a call, each for the counts k = 0 .. window: 1 / k (0 for
+// k = 0, so that a step with no finite value moves nothing), 1 / (k - ddof)
+// (NaN where k - ddof <= 0: no divisor), and the latter again where k reaches
+// min_count, NaN below.
+inline void fill_variance_tables(double *table, npy_intp window, npy_intp ddof,
+                                 npy_intp min_count) {
+    double *recips = table;
+    double *recips_dof = table + window + 1;
+    double *scales = table + 2 * (window + 1);
+    for (npy_intp k = 0; k <= window; k++) {
+        const npy_intp dof = k - ddof;
+        recips[k] = k > 0 ? 1.0 / static_cast<double>(k) : 0.0;
+        recips_dof[k] = dof > 0 ? 1.0 / static_cast<double>(dof) : nan_of<double>();
+        scales[k] = k >= min_count ? recips_dof[k] : nan_of<double>();
+    }
+}
+
+inline bool both_finite(double a, double b) { return (a - a) + (b - b) == 0.0; }
+
+// The operands of the branch-free steps of one block (see steady_fast),
+// from one pass over its values. Masks are kept as doubles' bits.
+struct var_ops {
+    static constexpr npy_intp size = 256;
+    alignas(64) double p[size];      // a - b, or the value moving alone, or 0
+    alignas(64) double v[size];      // a, or b when it leaves alone
+    alignas(64) double b[size];      // b when finite, else 0
+    alignas(64) double alone[size];  // all ones where one value moves alone
+    alignas(64) double both[size];   // all ones where both are finite
+    alignas(64) double flip[size];   // the sign bit where a value leaves alone
+    alignas(64) npy_intp dc[size];   // change of the finite count
+    alignas(64) npy_intp di[size];   // change of the infinity count
+    npy_intp events = 0;             // steps other than two finite values swapping
+
+    template <class T>
+    void fill(const move_slice<T> &s, npy_intp j0, npy_intp n, npy_intp w) {
+        events = 0;
+#if defined(__SSE2__)
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d sign = _mm_set1_pd(-0.0);
+        npy_intp k = 0;
+        for (; k + 2 <= n; k += 2) {
+            const npy_intp j = j0 + k;
+            const __m128d a = _mm_set_pd(s.x(j + 1), s.x(j));
+            const __m128d bb = _mm_set_pd(s.x(j + 1 - w), s.x(j - w));
+            const __m128d fa = _mm_cmpeq_pd(_mm_sub_pd(a, a), zero);
+            const __m128d fb = _mm_cmpeq_pd(_mm_sub_pd(bb, bb), zero);
+            const __m128d ia = _mm_andnot_pd(fa, _mm_cmpord_pd(a, a));
+            const __m128d ib = _mm_andnot_pd(fb, _mm_cmpord_pd(bb, bb));
+            const __m128d af = _mm_and_pd(fa, a);
+            const __m128d bf = _mm_and_pd(fb, bb);
+            const __m128d lone = _mm_xor_pd(fa, fb);
+            const __m128d vk = _mm_or_pd(af, _mm_andnot_pd(fa, bf));
+            const __m128d d = _mm_sub_pd(af, bf);
+            _mm_store_pd(p + k, _mm_or_pd(_mm_and_pd(lone, vk), _mm_andnot_pd(lone, d)));
+            _mm_store_pd(v + k, vk);
+            _mm_store_pd(b + k, bf);
+            _mm_store_pd(alone + k, lone);
+            const __m128d pair = _mm_and_pd(fa, fb);
+            _mm_store_pd(both + k, pair);
+            const int pairs = _mm_movemask_pd(pair);
+            events += 2 - (pairs & 1) - (pairs >> 1);
+            _mm_store_pd(flip + k, _mm_and_pd(_mm_andnot_pd(fa, fb), sign));
+            // Masks are -1 where set: a finite entering value adds one.
+            _mm_store_si128(reinterpret_cast<__m128i *>(dc + k),
+                            _mm_sub_epi64(_mm_castpd_si128(fb), _mm_castpd_si128(fa)));
+            _mm_store_si128(reinterpret_cast<__m128i *>(di + k),
+                            _mm_sub_epi64(_mm_castpd_si128(ib), _mm_castpd_si128(ia)));
+        }
+        for (; k < n; k++) {
+            one(k, s.x(j0 + k), s.x(j0 + k - w));
+        }
+#else
+        for (npy_intp k = 0; k < n; k++) {
+            one(k, s.x(j0 + k), s.x(j0 + k - w));
+        }
+#endif
+    }
+
+    void one(npy_intp k, double a, double bb) {
+        constexpr uint64_t ones = ~uint64_t{0};
+        constexpr uint64_t sign = uint64_t{1} << 63;
+        const bool fa = a - a == 0.0;
+        const bool fb = bb - bb == 0.0;
+        const double af = fa ? a : 0.0;
+        const double bf = fb ? bb : 0.0;
+        const bool lone = fa != fb;
+        const double vk = fa ? af : bf;
+        p[k] = lone ? vk : af - bf;
+        v[k] = vk;
+        b[k] = bf;
+        alone[k] = std::bit_cast<double>(lone ? ones : 0);
+        both[k] = std::bit_cast<double>(fa && fb ? ones : 0);
+        flip[k] = std::bit_cast<double>(!fa && fb ? sign : 0);
+        dc[k] = static_cast<npy_intp>(fa) - static_cast<npy_intp>(fb);
+        events += !(fa && fb);
+        di[k] = static_cast<npy_intp>(!fa && a == a) - static_cast<npy_intp>(!fb && bb == bb);
+    }
+};
+
 template <class T, bool Std>
 struct running_var {
     using O = move_out<T>;
-    using R = real_of<T>;  // mean, sum of squares and reciprocals
 
-    R mean = 0;
-    R ssq = 0;           // sum of squared deviations from the mean
+    double mean = 0;
+    double ssq = 0;      // sum of squared deviations from the mean
     npy_intp count = 0;  // finite values in the state (the position, for integers)
     npy_intp inf = 0;    // infinities in the window (float inputs)
-    R recip = 0;                    // 1 / count
-    R recip_dof = 0;                // 1 / (count - ddof)
-    const R *recips = nullptr;      // float kernels: 1 / k for k = 0 .. window
-    const R *recips_dof = nullptr;  // float kernels: 1 / (k - ddof) likewise
+    double recip = 0;                    // 1 / count (0 for none)
+    double recip_dof = 0;                // 1 / (count - ddof), NaN without a divisor
+    const double *recips = nullptr;      // float kernels: 1 / k for k = 0 .. window
+    const double *recips_dof = nullptr;  // float kernels: 1 / (k - ddof) likewise
     npy_intp window = 0;
     npy_intp ddof = 0;
+    // A reset set an overflowed state outright (steady_quick must not have
+    // passed by a rebuild).
+    bool overwrote_broken = false;
 
     void init(const move_params &p, void *scratch) {
-        recips = static_cast<const R *>(scratch);
+        recips = static_cast<const double *>(scratch);
         recips_dof = recips == nullptr ? nullptr : recips + p.window + 1;
         window = p.window;
         ddof = p.ddof;
     }
 
-    static O finish(R v) {
+    static O finish(double v) {
         if constexpr (Std) {
-            return std::sqrt(v);
+            return static_cast<O>(std::sqrt(v));
         } else {
-            return v;
+            return static_cast<O>(v);
         }
     }
 
@@ -56,35 +174,45 @@ struct running_var {
         }
     }
 
-    void add(T x) {
+    // The steady phase clamps rounding residue only: an overflowed ssq
+    // stays as it is, which is what marks the state for a rebuild.
+    void clamp_residue() {
+        if (ssq < 0) [[unlikely]] {
+            if (is_finite_value(ssq)) {
+                ssq = 0;
+            }
+        }
+    }
+
+    void add(double v) {
         if constexpr (is_float<T>) {
-            if (!is_finite_value(x)) {
-                inf += !is_nan(x);
+            if (!is_finite_value(v)) {
+                inf += !is_nan(v);
                 return;
             }
         }
-        const R v = static_cast<R>(x);
         count++;
-        const R d = v - mean;
-        mean = mean + d / static_cast<R>(count);
+        const double d = v - mean;
+        mean = mean + d / static_cast<double>(count);
         ssq = ssq + (v - mean) * d;
     }
 
-    O fill_value(npy_intp, npy_intp m) {
+    // The fill phase divides; N - ddof <= 0 has no divisor.
+    double fill_raw(npy_intp m) {
         if constexpr (is_float<T>) {
             if (count + inf < m) {
-                return nan_of<O>();
+                return nan_of<double>();
             }
             clamp();
             if (inf != 0) {
-                return nan_of<O>();
+                return nan_of<double>();
             }
         }
-        return finish(ssq / static_cast<R>(count - ddof));
+        const npy_intp dof = count - ddof;
+        return dof > 0 ? ssq / static_cast<double>(dof) : nan_of<double>();
     }
 
-    // From the tables: float64 quotients, rounded to float32 in the float32
-    // kernels, without a division's latency where the count changes.
+    // From the tables, without a division's latency where the count changes.
     void set_recips() {
         recip = recips[count];
         recip_dof = recips_dof[count];
@@ -95,110 +223,378 @@ struct running_var {
             set_recips();
         } else {
             recip = 1.0 / static_cast<double>(window);
-            recip_dof = 1.0 / static_cast<double>(window - ddof);
+            recip_dof =
+                window > ddof ? 1.0 / static_cast<double>(window - ddof) : nan_of<double>();
         }
     }
 
     // Both values finite: the entering one takes the leaving one's place.
-    void replace(R a, R b) {
-        const R d = a - b;
-        const R m0 = mean;
-        const R m1 = m0 + recip * d;
+    void replace(double a, double b) {
+        const double d = a - b;
+        const double m0 = mean;
+        const double m1 = m0 + recip * d;
         mean = m1;
         ssq = ssq + ((a - m1) + (b - m0)) * d;
     }
 
-    void swap(T a, T b) {
-        if constexpr (is_float<T>) {
-            if (is_finite_value(a - b)) [[likely]] {  // both finite
-                replace(a, b);
-                return;
-            }
-            const bool fa = is_finite_value(a);
-            const bool fb = is_finite_value(b);
-            if (fa && fb) {
-                replace(a, b);  // the difference overflowed
-                return;
-            }
-            inf += static_cast<npy_intp>(!fa && !is_nan(a)) - (!fb && !is_nan(b));
-            if (fa) {
-                count++;
-                set_recips();
-                const R m0 = mean;
-                const R e = a - m0;
-                const R m1 = m0 + recip * e;
-                mean = m1;
-                ssq = ssq + (a - m1) * e;
-            } else if (fb) {
-                count--;
-                set_recips();
-                if (count <= 0) {
-                    // Nothing finite left: start afresh.
-                    mean = 0;
-                    ssq = 0;
-                } else {
-                    const R m0 = mean;
-                    const R e = b - m0;
-                    const R m1 = m0 - recip * e;
-                    mean = m1;
-                    ssq = ssq - (b - m1) * e;
-                }
-            }
+    // The window's one finite value is exactly the mean, with no spread.
+    void hold_one(double v) {
+        overwrote_broken |= !is_finite_value(ssq);
+        mean = v;
+        ssq = 0;
+    }
+
+    // Both finite, the count unchanged.
+    void pair(double a, double b) {
+        if (count == 1) [[unlikely]] {
+            hold_one(a);
         } else {
-            replace(static_cast<double>(a), static_cast<double>(b));
-            clamp();
+            replace(a, b);
         }
     }
 
-    O steady_value(npy_intp m) {
+    // Every other step of a float kernel: a value enters or leaves alone,
+    // neither is finite, or the difference of two finite values overflowed.
+    // x(k) reads position k of the slice; j is the entering position.
+    template <class X>
+    void event(const X &x, npy_intp j, double a, double b) {
+        const bool fa = is_finite_value(a);
+        const bool fb = is_finite_value(b);
+        if (fa && fb) {
+            pair(a, b);
+            return;
+        }
+        inf += static_cast<npy_intp>(!fa && !is_nan(a)) - (!fb && !is_nan(b));
+        if (fa) {
+            count++;
+            set_recips();
+            const double m0 = mean;
+            const double e = a - m0;
+            const double m1 = m0 + recip * e;
+            mean = m1;
+            ssq = ssq + (a - m1) * e;
+        } else if (fb) {
+            count--;
+            set_recips();
+            if (count >= 2) [[likely]] {
+                const double m0 = mean;
+                const double e = b - m0;
+                const double m1 = m0 - recip * e;
+                mean = m1;
+                ssq = ssq - (b - m1) * e;
+            } else if (count == 0) {
+                overwrote_broken |= !is_finite_value(ssq);
+                mean = 0;
+                ssq = 0;
+            } else {
+                // The one left is the newest finite value in the window.
+                npy_intp k = j - 1;
+                while (!is_finite_value(static_cast<double>(x(k)))) {
+                    k--;
+                }
+                hold_one(static_cast<double>(x(k)));
+            }
+        }
+    }
+
+    bool finite_state() const { return both_finite(mean, ssq); }
+
+    // The state afresh from the values of the window ending at j (O(window),
+    // only after an overflow).
+    template <class X>
+    void rebuild(const X &x, npy_intp j) {
+        mean = 0;
+        ssq = 0;
+        count = 0;
+        inf = 0;
+        for (npy_intp k = j - window + 1; k <= j; k++) {
+            add(static_cast<double>(x(k)));
+        }
+        set_recips();
+    }
+
+    // One steady step of a float kernel with every check: x(j) enters,
+    // x(j - window) leaves. Returns whether it was other than two finite
+    // values taking each other's place. (A mean that stops being finite
+    // takes ssq with it in the same step, so ssq alone is looked at.)
+    template <class X>
+    bool step(const X &x, npy_intp j) {
+        const double a = x(j);
+        const double b = x(j - window);
+        const bool common = is_finite_value(a - b);
+        if (common) [[likely]] {
+            pair(a, b);
+        } else {
+            event(x, j, a, b);
+        }
+        if (!is_finite_value(ssq)) [[unlikely]] {
+            if (inf == 0) {
+                rebuild(x, j);
+            }
+        }
+        return !common;
+    }
+
+    double steady_raw(npy_intp m) {
         if constexpr (is_float<T>) {
             if (count + inf < m) {
-                return nan_of<O>();
+                return nan_of<double>();
             }
-            clamp();
+            clamp_residue();
             if (inf != 0) {
-                return nan_of<O>();
+                return nan_of<double>();
             }
-            return finish(ssq * recip_dof);
+            return ssq * recip_dof;
         } else {
-            return finish(recip_dof * ssq);
+            return recip_dof * ssq;
         }
+    }
+
+    // The interface of run_phases (integer kernels).
+    O fill_value(npy_intp, npy_intp m) { return finish(fill_raw(m)); }
+    O steady_value(npy_intp m) { return finish(steady_raw(m)); }
+    void swap(double a, double b) {
+        replace(a, b);
+        clamp();
+    }
+
+    // The steps of positions j0 .. j1-1 (at most var_ops::size) of a slice,
+    // outputs (before finish) into buf, as step() and steady_raw() give them
+    // as long as the state stays finite. Returns false when it did not, with
+    // the state spoilt: the caller restores it and takes the careful steps.
+    //
+    // Whether a value is NaN follows the data, so the four cases of a step
+    // (both finite, one entering alone, one leaving alone, neither) are not
+    // told apart by branches but computed as one, masks choosing the
+    // operands and each case's operations unchanged:
+    //   e  = a - b | a - m0 | b - m0 | 0     = p - (m0 & alone)
+    //   m1 = m0 + r * e                      (r negated for a leaving value)
+    //   ssq += ((v - m1) + z) * e'           (z = b - m0 for a pair, else 0;
+    //                                         e' = -e for a leaving value)
+    // with v = a, or b when b leaves alone. Negating r and e is exactly
+    // m0 - r * e and ssq - (b - m1) * e; adding z = +0 or multiplying by a
+    // zero e leaves ssq as it was (ssq is never -0). The operands come from a
+    // pass over the block that has no dependence between steps; the rare
+    // cases (one or no finite value left, a clamp) branch.
+    bool steady_fast(const move_slice<T> &s, npy_intp j0, npy_intp j1, double *__restrict buf,
+                     npy_intp m, var_ops &ops, const double *scales) {
+#if defined(__SSE2__)
+        const npy_intp n = j1 - j0;
+        ops.fill(s, j0, n, window);
+        const __m128d zero = _mm_setzero_pd();
+        bool bad = false;
+        __m128d mv = _mm_set_sd(mean);
+        __m128d qv = _mm_set_sd(ssq);
+        npy_intp c = count;
+        npy_intp f = inf;
+        for (npy_intp k = 0; k < n; k++) {
+            c += ops.dc[k];
+            f += ops.di[k];
+            const __m128d flip = _mm_load_sd(ops.flip + k);
+            const __m128d r = _mm_xor_pd(_mm_load_sd(recips + c), flip);
+            const __m128d e = _mm_sub_sd(_mm_load_sd(ops.p + k),
+                                         _mm_and_pd(mv, _mm_load_sd(ops.alone + k)));
+            const __m128d m1 = _mm_add_sd(mv, _mm_mul_sd(r, e));
+            const __m128d z =
+                _mm_and_pd(_mm_sub_sd(_mm_load_sd(ops.b + k), mv), _mm_load_sd(ops.both + k));
+            const __m128d x1 = _mm_add_sd(_mm_sub_sd(_mm_load_sd(ops.v + k), m1), z);
+            qv = _mm_add_sd(qv, _mm_mul_sd(x1, _mm_xor_pd(e, flip)));
+            mv = m1;
+            if (c <= 1) [[unlikely]] {
+                // One or no finite value left: the state is set outright.
+                mean = _mm_cvtsd_f64(mv);
+                ssq = _mm_cvtsd_f64(qv);
+                bad |= !finite_state();
+                const npy_intp j = j0 + k;
+                const double a = s.x(j);
+                if (c == 0) {
+                    mean = 0;
+                    ssq = 0;
+                } else if (is_finite_value(a) && is_finite_value(static_cast<double>(s.x(j - window)))) {
+                    hold_one(a);
+                } else if (!is_finite_value(a) && ops.dc[k] < 0) {
+                    npy_intp i = j - 1;
+                    while (!is_finite_value(static_cast<double>(s.x(i)))) {
+                        i--;
+                    }
+                    hold_one(static_cast<double>(s.x(i)));
+                }
+                mv = _mm_set_sd(mean);
+                qv = _mm_set_sd(ssq);
+            }
+            if (_mm_comilt_sd(qv, zero)) [[unlikely]] {
+                if (c + f >= m) {
+                    mean = _mm_cvtsd_f64(mv);
+                    ssq = _mm_cvtsd_f64(qv);
+                    bad |= !finite_state();
+                    qv = zero;
+                }
+            }
+            buf[k] = _mm_cvtsd_f64(qv) * scales[f == 0 ? c : 0];
+        }
+        mean = _mm_cvtsd_f64(mv);
+        ssq = _mm_cvtsd_f64(qv);
+        count = c;
+        inf = f;
+        set_recips();
+        return !bad && finite_state();
+#else
+        (void)s, (void)j0, (void)j1, (void)buf, (void)m, (void)ops, (void)scales;
+        return false;
+#endif
+    }
+
+    // The steps of positions j0 .. j1-1 as step() and steady_raw() take
+    // them, outputs into the slice, for as long as the state stays finite:
+    // returns false if it did not (the caller restores the state and takes
+    // the careful steps again). `events` counts the steps other than two
+    // finite values swapping.
+    bool steady_quick(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m,
+                      npy_intp &events) {
+        // On a copy that nothing else can reach, the state stays in
+        // registers across the stores of the outputs.
+        running_var st = *this;
+        const auto x = [&s](npy_intp k) { return s.x(k); };
+        npy_intp moved = 0;
+        st.overwrote_broken = false;
+        for (npy_intp j = j0; j < j1; j++) {
+            moved += st.quick_step(x, j);
+            s.y(j) = finish(st.steady_raw(m));
+        }
+        *this = st;
+        events = moved;
+        return quick_held();
+    }
+
+    // One step of steady_quick. Returns whether it was other than two finite
+    // values swapping.
+    template <class X>
+    bool quick_step(const X &x, npy_intp j) {
+        const double a = x(j);
+        const double b = x(j - window);
+        if (is_finite_value(a - b) && count >= 2) [[likely]] {
+            replace(a, b);
+            return false;
+        }
+        event(x, j, a, b);
+        return true;
+    }
+
+    // Whether the quick steps since overwrote_broken was cleared are those of
+    // the careful ones.
+    bool quick_held() const { return !overwrote_broken && is_finite_value(ssq); }
+
+    // The careful steps of positions j0 .. j1-1, outputs into the slice.
+    // Returns how many steps were other than two finite values swapping.
+    npy_intp steady_careful(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m) {
+        running_var st = *this;
+        const auto x = [&s](npy_intp k) { return s.x(k); };
+        npy_intp events = 0;
+        for (npy_intp j = j0; j < j1; j++) {
+            events += st.step(x, j);
+            s.y(j) = finish(st.steady_raw(m));
+        }
+        *this = st;
+        return events;
     }
 };
 
 template <class T, bool Std>
 struct move_var_op {
     using in = T;
-    using R = real_of<T>;
+    using state = running_var<T, Std>;
+    using O = move_out<T>;
     static constexpr const char *name = Std ? "move_std" : "move_var";
+    static constexpr npy_intp block = var_ops::size;
 
-    // Tables of 1 / k and 1 / (k - ddof) for every count k (float inputs).
+    // The tables of fill_variance_tables (float inputs).
     static npy_intp scratch_bytes(const move_params &p) {
-        return is_float<T> ? 2 * (p.window + 1) * static_cast<npy_intp>(sizeof(R)) : 0;
+        return is_float<T> ? 3 * (p.window + 1) * static_cast<npy_intp>(sizeof(double)) : 0;
     }
     static void prepare(const move_params &p, void *scratch) {
         if (scratch != nullptr) {
-            R *table = static_cast<R *>(scratch);
-            fill_reciprocals(table, p.window, 0);
-            fill_reciprocals(table + p.window + 1, p.window, p.ddof);
+            fill_variance_tables(static_cast<double *>(scratch), p.window, p.ddof, p.min_count);
         }
     }
     // One value per window: no spread, whatever the rounding of a running
     // update would leave behind. 0 / (1 - ddof), as the first position of
     // every slice gives.
     static void single(const move_slice<T> &s, const move_params &p) {
-        const move_out<T> zero =
-            running_var<T, Std>::finish(R(0) / static_cast<R>(1 - npy_intp{p.ddof}));
+        const npy_intp dof = 1 - npy_intp{p.ddof};
+        const O zero = dof > 0 ? state::finish(0.0 / static_cast<double>(dof)) : nan_of<O>();
         for (npy_intp i = 0; i < s.n; i++) {
-            s.y(i) = is_finite_value(s.x(i)) ? zero : nan_of<move_out<T>>();
+            s.y(i) = is_finite_value(static_cast<double>(s.x(i))) ? zero : nan_of<O>();
+        }
+    }
+
+    static void fill(state &st, const move_slice<T> &s, const move_params &p) {
+        const npy_intp w = p.window < s.n ? p.window : s.n;
+        const npy_intp m = p.min_count;
+        npy_intp i = 0;
+        for (; i < m - 1 && i < w; i++) {
+            st.add(static_cast<double>(s.x(i)));
+            s.y(i) = nan_of<O>();
+        }
+        for (; i < w; i++) {
+            st.add(static_cast<double>(s.x(i)));
+            s.y(i) = state::finish(st.fill_raw(m));
         }
     }
 
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
             single(s, p);
+            return;
+        }
+        if constexpr (!is_float<T>) {
+            run_phases<state>(s, p, scratch);
         } else {
-            run_phases<running_var<T, Std>>(s, p, scratch);
+            state st;
+            st.init(p, scratch);
+            fill(st, s, p);
+            if (s.n <= p.window) {
+                return;
+            }
+            st.start_steady();
+            const double *scales = static_cast<const double *>(scratch) + 2 * (p.window + 1);
+            // Steps taken one by one cost little while values seldom move
+            // alone and a mispredicted branch each time they do; the
+            // branch-free block costs the same whatever the data. Each block
+            // goes the way the previous one's share of such steps favours
+            // (both give the same results).
+            var_ops ops;
+            double buf[block];
+            npy_intp events = 0;
+            for (npy_intp j0 = p.window; j0 < s.n; j0 += block) {
+                const npy_intp j1 = s.n - j0 < block ? s.n : j0 + block;
+                if (!is_finite_value(st.ssq)) {
+                    events = st.steady_careful(s, j0, j1, p.min_count);
+                    continue;
+                }
+                if (events * 4 <= block) {
+                    const state saved = st;
+                    if (!st.steady_quick(s, j0, j1, p.min_count, events)) {
+                        st = saved;
+                        events = st.steady_careful(s, j0, j1, p.min_count);
+                    }
+                    continue;
+                }
+                const state saved = st;
+                if (!st.steady_fast(s, j0, j1, buf, p.min_count, ops, scales)) {
+                    st = saved;
+                    events = st.steady_careful(s, j0, j1, p.min_count);
+                    continue;
+                }
+                events = ops.events;
+                if constexpr (Std) {
+                    for (npy_intp k = 0; k < j1 - j0; k++) {
+                        buf[k] = std::sqrt(buf[k]);
+                    }
+                }
+                for (npy_intp j = j0; j < j1; j++) {
+                    s.y(j) = static_cast<O>(buf[j - j0]);
+                }
+            }
         }
     }
 
@@ -207,8 +603,63 @@ struct move_var_op {
             for (npy_intp l = 0; l < s.count; l++) {
                 single(s.lane(l), p);
             }
+            return;
+        }
+        if constexpr (!is_float<T>) {
+            run_phases<state>(s, p, scratch);
         } else {
-            run_phases<running_var<T, Std>>(s, p, scratch);
+            // One position of every lane after another, a block of positions
+            // at a time: quick steps, or careful ones where a lane's state
+            // did not stay finite.
+            const npy_intp w = p.window;
+            const npy_intp m = p.min_count;
+            const npy_intp lanes = s.count;
+            state st[lane_block];
+            state saved[lane_block];
+            for (npy_intp l = 0; l < lanes; l++) {
+                st[l].init(p, scratch);
+            }
+            for (npy_intp i = 0; i < w && i < s.n; i++) {
+                for (npy_intp l = 0; l < lanes; l++) {
+                    st[l].add(static_cast<double>(s.x(l, i)));
+                    s.y(l, i) = i < m - 1 ? nan_of<O>() : state::finish(st[l].fill_raw(m));
+                }
+            }
+            for (npy_intp l = 0; l < lanes; l++) {
+                st[l].start_steady();
+            }
+            for (npy_intp i0 = w; i0 < s.n; i0 += block) {
+                const npy_intp i1 = s.n - i0 < block ? s.n : i0 + block;
+                bool held = true;
+                for (npy_intp l = 0; l < lanes; l++) {
+                    held &= st[l].quick_held();
+                    saved[l] = st[l];
+                    st[l].overwrote_broken = false;
+                }
+                if (held) {
+                    for (npy_intp i = i0; i < i1; i++) {
+                        for (npy_intp l = 0; l < lanes; l++) {
+                            st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                            s.y(l, i) = state::finish(st[l].steady_raw(m));
+                        }
+                    }
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        held &= st[l].quick_held();
+                    }
+                    if (held) {
+                        continue;
+                    }
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        st[l] = saved[l];
+                    }
+                }
+                for (npy_intp i = i0; i < i1; i++) {
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        st[l].step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                        s.y(l, i) = state::finish(st[l].steady_raw(m));
+                    }
+                }
+            }
         }
     }
 };

@@ -289,12 +289,13 @@ double median_read(const mm_state *mm) {
     return (mm->lower_heap[0]->value + mm->upper_heap[0]->value) * 0.5;
 }
 
-// The oldest entry is recycled as the newest.
+// The oldest entry is recycled as the newest. The ring is closed first, so
+// a window of one entry (oldest == newest) stays a ring of itself.
 mm_entry *recycle_oldest(mm_state *mm, double value) {
     mm_entry *e = mm->oldest;
     e->value = value;
-    mm->oldest = e->newer;
     mm->newest->newer = e;
+    mm->oldest = e->newer;
     mm->newest = e;
     return e;
 }
@@ -303,7 +304,8 @@ mm_entry *recycle_oldest(mm_state *mm, double value) {
 // plain handle, 2 * window for a NaN-aware one).
 mm_state *allocate(uint64_t window, uint64_t min_count, uint64_t window_pointers) {
     const uint64_t most = std::numeric_limits<size_t>::max() / 2 / sizeof(mm_entry);
-    if (window == 0 || window > most) {
+    // min_count 0 would read the median of an empty window.
+    if (window == 0 || window > most || min_count == 0 || min_count > window) {
         return nullptr;
     }
     mm_state *mm = static_cast<mm_state *>(malloc(sizeof(mm_state)));

@@ -11,10 +11,12 @@
  *
  * Calling order for each sequence: the fill function for the first
  * min(window, length) values, then the steady-state function for every
- * further value (only with window >= 2), then mm_reset before the next
- * sequence. A handle is used by one thread at a time; nothing here touches
- * the Python interpreter. Only mm_new and mm_new_nan allocate; they return
- * null when that fails.
+ * further value, then mm_reset before the next sequence. A handle is used by
+ * one thread at a time; nothing here touches the Python interpreter.
+ *
+ * mm_new and mm_new_nan take window >= 1 and 1 <= min_count <= window; they
+ * return null for any other arguments, and when the allocation fails. They
+ * are the only functions that allocate.
  *
  * Plain C interface with C linkage, exported from the `move` module's shared
  * library under these names so that any native caller can link against it.
