@@ -1,5 +1,5 @@
 // partition and argpartition: selection of the kth element of every slice
-// along an axis, with a median-of-three pivot.
+// along an axis, by the reference selection of frame/selection.hpp.
 //
 // Kernels: partition_axis_f64 .. partition_axis_i32 and
 // argpartition_axis_f64 .. argpartition_axis_i32 (the instances of
@@ -18,6 +18,7 @@
 #include "frame/gil.hpp"
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
+#include "frame/selection.hpp"
 #include "slicewise/entry.hpp"
 #include "slicewise/select_blocks.hpp"
 
@@ -45,57 +46,23 @@ struct positions {
 namespace detail {
 
 // Leaves v[k] where it would be in sorted order, nothing greater before it and
-// nothing smaller after it. n >= 1, 0 <= k < n. Strict comparisons throughout,
-// so NaN (never less, never greater) stops both scans and the loop still ends.
-// Packed slices run the exchange loop by blocks (select_blocks.hpp), with the
-// same result as the plain loop used for strided ones.
+// nothing smaller after it, by the reference selection (frame/selection.hpp).
+// n >= 1, 0 <= k < n. Packed slices run the exchange loop by blocks
+// (select_blocks.hpp), with the same result as the plain loop used for
+// strided ones.
 template <class T, bool Simd, class V, class P>
 void select_kth(V v, npy_intp n, npy_intp k, P moved) {
     auto exchange = [&](npy_intp a, npy_intp b) {
         std::swap(v[a], v[b]);
         moved.exchange(a, b);
     };
-    npy_intp l = 0;
-    npy_intp r = n - 1;
-    while (l < r) {
-        // Median of v[l], v[k], v[r] into position k; on a tie between v[l]
-        // and v[r] the exchange is with v[r].
-        const T al = v[l];
-        const T ak = v[k];
-        const T ar = v[r];
-        if (al > ak) {
-            if (ak < ar) {
-                exchange(k, al < ar ? l : r);
-            }
-        } else if (ak > ar) {
-            exchange(k, al > ar ? l : r);
-        }
-        const T pivot = v[k];
-        npy_intp i = l;
-        npy_intp j = r;
-        if constexpr (std::is_pointer_v<V>) {
+    if constexpr (std::is_pointer_v<V>) {
+        auto loop = [&](const T pivot, npy_intp l, npy_intp r, npy_intp &i, npy_intp &j) {
             partition_blocks<T, Simd>(v, pivot, l, r, i, j, moved);
-        } else {
-            do {
-                while (v[i] < pivot) {
-                    i++;
-                }
-                while (pivot < v[j]) {
-                    j--;
-                }
-                if (i <= j) {
-                    exchange(i, j);
-                    i++;
-                    j--;
-                }
-            } while (i <= j);
-        }
-        if (j < k) {
-            l = i;
-        }
-        if (k < i) {
-            r = j;
-        }
+        };
+        selection::select_kth<T>(v, n, k, exchange, loop);
+    } else {
+        selection::select_kth<T>(v, n, k, exchange);
     }
 }
 
