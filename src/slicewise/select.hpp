@@ -69,10 +69,11 @@ void select_kth(V v, npy_intp n, npy_intp k, P moved) {
 // select_kth of a packed slice into v from its packed input src, n >= 2: the
 // first round copies the blocks as its scans reach them (fill_from).
 template <class T, bool Simd>
-void select_kth_copying(T *v, const T *src, npy_intp n, npy_intp k) {
-    v[0] = src[0];
-    v[k] = src[k];
-    v[n - 1] = src[n - 1];
+void select_kth_copying(T *v, const char *src, npy_intp n, npy_intp k) {
+    constexpr npy_intp size = sizeof(T);
+    v[0] = load<T>(src);
+    v[k] = load<T>(src + k * size);
+    v[n - 1] = load<T>(src + (n - 1) * size);
     auto exchange = [v](npy_intp a, npy_intp b) { std::swap(v[a], v[b]); };
     bool first = true;
     auto loop = [&](const T pivot, npy_intp l, npy_intp r, npy_intp &i, npy_intp &j) {
@@ -151,8 +152,7 @@ void partition_slices(pair_iter &it, npy_intp kth, T *buf, bool grouped) {
     while (it.more()) {
         npy_intp done = 1;
         if (it.out_step == size && it.in_step == size && len >= 2) {
-            select_kth_copying<T, Simd>(reinterpret_cast<T *>(it.out_ptr),
-                                        reinterpret_cast<const T *>(it.in_ptr), len, kth);
+            select_kth_copying<T, Simd>(reinterpret_cast<T *>(it.out_ptr), it.in_ptr, len, kth);
         } else if (it.out_step == size) {
             T *y = reinterpret_cast<T *>(it.out_ptr);
             copy_slice<T>(it, y);

@@ -155,14 +155,14 @@ struct no_fill {
 // median-of-three may already have exchanged, which keep their values.
 template <class T>
 struct fill_from {
-    const T *src;
+    const char *src;  // (NumPy's data need not be aligned)
     npy_intp at[3];
     T value[3];
     void operator()(T *v, npy_intp from, npy_intp count) const {
         // 64 bytes at a time: a block is at most a few kilobytes, where a
         // string move (what memcpy becomes here) starts slowly.
         typedef char line __attribute__((vector_size(64)));
-        const char *s = reinterpret_cast<const char *>(src + from);
+        const char *s = src + from * static_cast<npy_intp>(sizeof(T));
         char *d = reinterpret_cast<char *>(v + from);
         const npy_intp bytes = count * static_cast<npy_intp>(sizeof(T));
         npy_intp c = 0;
