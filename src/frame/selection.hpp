@@ -70,7 +70,7 @@ inline void hoare_loop(V &v, const T pivot, npy_intp l, npy_intp r, npy_intp &i,
 }
 
 template <class T, class V, class X, class Loop>
-void select_range(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Loop &loop, bool linear);
+void select_linear(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Loop &loop);
 
 // The median of the medians of the groups of five of v[l..r] into v[k]: each
 // group is sorted by insertion, its median moved to the front of the range,
@@ -88,17 +88,18 @@ void median_of_medians(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Lo
         exchange(l + g, b + 2);
     }
     const npy_intp mid = l + (groups - 1) / 2;
-    select_range<T>(v, l, l + groups - 1, mid, exchange, loop, true);
+    select_linear<T>(v, l, l + groups - 1, mid, exchange, loop);
     exchange(mid, k);
 }
 
-// Selects rank k within v[l..r]. `linear`: median of medians from the start.
+// Selects rank k within v[l..r] with the median of medians as the pivot
+// (median-of-three for short ranges). Kept out of line: it recurses, and the
+// common path should inline whole into its caller.
 template <class T, class V, class X, class Loop>
-void select_range(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Loop &loop,
-                  bool linear) {
-    npy_intp budget = work_bound * (r - l + 1) + work_slack;
+__attribute__((noinline)) void select_linear(V &v, npy_intp l, npy_intp r, npy_intp k,
+                                             X &exchange, Loop &loop) {
     while (l < r) {
-        if (linear && r - l + 1 >= groups_from) {
+        if (r - l + 1 >= groups_from) {
             median_of_medians<T>(v, l, r, k, exchange, loop);
         } else {
             median_of_three<T>(v, l, k, r, exchange);
@@ -107,8 +108,6 @@ void select_range(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Loop &l
         npy_intp i;
         npy_intp j;
         loop(pivot, l, r, i, j);
-        budget -= r - l + 1;
-        linear = linear || budget < 0;
         if (j < k) {
             l = i;
         }
@@ -123,7 +122,27 @@ void select_range(V &v, npy_intp l, npy_intp r, npy_intp k, X &exchange, Loop &l
 // has the effect of hoare_loop (a faster equivalent, say).
 template <class T, class V, class X, class Loop>
 void select_kth(V v, npy_intp n, npy_intp k, X exchange, Loop loop) {
-    select_range<T>(v, 0, n - 1, k, exchange, loop, false);
+    npy_intp l = 0;
+    npy_intp r = n - 1;
+    npy_intp budget = work_bound * n + work_slack;
+    while (l < r) {
+        if (budget < 0) {
+            select_linear<T>(v, l, r, k, exchange, loop);
+            return;
+        }
+        median_of_three<T>(v, l, k, r, exchange);
+        const T pivot = v[k];
+        npy_intp i;
+        npy_intp j;
+        loop(pivot, l, r, i, j);
+        budget -= r - l + 1;
+        if (j < k) {
+            l = i;
+        }
+        if (k < i) {
+            r = j;
+        }
+    }
 }
 
 // The same, with the plain exchange loop.

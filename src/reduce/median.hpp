@@ -79,7 +79,7 @@ void select_kth_fast(T *a, npy_intp n, npy_intp k) {
             auto loop = [&](const T pivot, npy_intp lo, npy_intp hi, npy_intp &i, npy_intp &j) {
                 selection::hoare_loop<T>(a, pivot, lo, hi, i, j, exchange);
             };
-            selection::select_range<T>(a, l, r, k, exchange, loop, true);
+            selection::select_linear<T>(a, l, r, k, exchange, loop);
             return;
         }
         if (scatter) {

@@ -67,7 +67,11 @@ void select_kth(V v, npy_intp n, npy_intp k, P moved) {
 }
 
 // select_kth of a packed slice into v from its packed input src, n >= 2: the
-// first round copies the blocks as its scans reach them (fill_from).
+// first round copies the blocks as its scans reach them (fill_from). That
+// saves a pass over slices too large for the caches; smaller ones are copied
+// faster whole, then selected.
+template <class T>
+inline constexpr npy_intp copying_round = (npy_intp(1) << 19) / sizeof(T);
 template <class T, bool Simd>
 void select_kth_copying(T *v, const char *src, npy_intp n, npy_intp k) {
     constexpr npy_intp size = sizeof(T);
@@ -151,7 +155,7 @@ void partition_slices(pair_iter &it, npy_intp kth, T *buf, bool grouped) {
     const npy_intp size = sizeof(T);
     while (it.more()) {
         npy_intp done = 1;
-        if (it.out_step == size && it.in_step == size && len >= 2) {
+        if (it.out_step == size && it.in_step == size && len >= copying_round<T>) {
             select_kth_copying<T, Simd>(reinterpret_cast<T *>(it.out_ptr), it.in_ptr, len, kth);
         } else if (it.out_step == size) {
             T *y = reinterpret_cast<T *>(it.out_ptr);
