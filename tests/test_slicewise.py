@@ -24,6 +24,7 @@ from hypothesis import strategies as st
 
 import corvane as cr
 import corvane.slow as slow
+from corvane.bench.data import against_median_of_three
 
 NAMES = ["partition", "argpartition", "rankdata", "nanrankdata", "push"]
 SIGNATURES = {
@@ -318,6 +319,25 @@ def test_partition_with_nan_finishes():
         assert_same(cr.partition(a, kth), slow.partition(a, kth))
         assert_same(cr.argpartition(a, kth), slow.argpartition(a, kth))
     assert_same(cr.partition(np.full(9, np.nan), 4), np.full(9, np.nan))
+
+
+@pytest.mark.parametrize("n", [101, 3001])
+def test_inputs_against_the_pivot_rule_match_reference(n):
+    # Built to make median-of-three cut two elements a round; past the work bound the
+    # selection takes medians of medians, the reference exchange for exchange.
+    pipe = np.concatenate([np.arange(n // 2), np.arange(n - n // 2)[::-1]]).astype(float)
+    for k in (n // 2, n // 3, 7):
+        for a in (against_median_of_three(n, k), pipe, -pipe):
+            for x in (a, a.astype(np.float32), a.astype(np.int32)):
+                assert_same(cr.partition(x, k), slow.partition(x, k))
+                assert_same(cr.argpartition(x, k), slow.argpartition(x, k))
+                _check_partitioned(x, cr.partition(x, k), k, -1)
+    for skip in (False, True):
+        z = against_median_of_three(n, n // 2, signed_zeros=True)
+        got = (cr.nanmedian if skip else cr.median)(z)
+        assert got == 0.0 and got == np.median(z)
+        z[::7] = np.nan
+        assert cr.nanmedian(z) == np.nanmedian(z)
 
 
 @pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="ASan reserves memory")

@@ -48,3 +48,29 @@ def optional(name: str):
         return __import__(name)
     except ImportError:
         return None
+
+
+def against_median_of_three(n: int, k: int, signed_zeros: bool = False) -> np.ndarray:
+    """n values on which a quickselect of rank k (0 < k < n - 1) with the median-of-three
+    pivot of v[lo], v[k], v[hi] and Hoare's exchanges cuts only two elements per round.
+
+    Built by following the selection's rounds: each takes the smallest value left at
+    ``lo`` and the next one at ``k`` as its pivot, and the exchange that moves the pivot
+    next to ``lo`` brings a fresh element to ``k`` for the next round. With
+    ``signed_zeros`` the value of rank k is 0.0 and the largest is -0.0, so a median of
+    the values (n odd, k = n // 2) is a zero while both signs are present.
+    """
+    at = np.arange(n)  # at[p]: the element now at position p
+    rank = np.full(n, -1)
+    given, lo = 0, 0
+    while lo + 1 < k:
+        rank[at[lo]], rank[at[k]] = given, given + 1
+        given += 2
+        at[lo + 1], at[k] = at[k], at[lo + 1]
+        lo += 2
+    rest = rank < 0
+    rank[rest] = np.arange(given, n)
+    values = (rank - k).astype(np.float64)
+    if signed_zeros:
+        values[rank == n - 1] = -0.0
+    return values

@@ -32,11 +32,18 @@ def _axis_or_flatten(arr: Array, axis: object) -> tuple[Array, int]:
 # --------------------------------------------------------------------------------------
 
 
+# Work the rounds may do, per element and in all, before median-of-three is given up for
+# the median of medians; and the shortest range that takes the medians of groups of five.
+_WORK_BOUND, _WORK_SLACK, _GROUPS_FROM = 16, 256, 25
+
+
 def _select_kth(v: list[Any], k: int, index: list[int] | None) -> None:
     """Move the k-th smallest of ``v`` to position k in place, smaller ones before it.
 
     Median-of-three pivot and Hoare exchanges with strict comparisons (NaN compares
-    false with everything); ``index`` follows every exchange.
+    false with everything); ``index`` follows every exchange.  Once the rounds have
+    scanned more than ``_WORK_BOUND`` times the list, the pivots come from the median of
+    medians of five instead, so no input makes the selection quadratic.
     """
 
     def swap(p: int, q: int) -> None:
@@ -44,30 +51,52 @@ def _select_kth(v: list[Any], k: int, index: list[int] | None) -> None:
         if index is not None:
             index[p], index[q] = index[q], index[p]
 
-    lo, hi = 0, len(v) - 1
-    while lo < hi:
-        if v[lo] > v[k]:
-            if v[k] < v[hi]:
-                swap(k, lo if v[lo] < v[hi] else hi)
-        elif v[k] > v[hi]:
-            swap(k, lo if v[lo] > v[hi] else hi)
-        pivot = v[k]
-        i, j = lo, hi
-        while True:
-            while v[i] < pivot:
-                i += 1
-            while pivot < v[j]:
-                j -= 1
-            if i <= j:
-                swap(i, j)
-                i += 1
-                j -= 1
-            if i > j:
-                break
-        if j < k:
-            lo = i
-        if k < i:
-            hi = j
+    def medians_of_five(lo: int, hi: int, k: int) -> None:
+        """The median of the medians of the groups of five of v[lo..hi] into v[k]."""
+        groups = (hi - lo + 1) // 5
+        for g in range(groups):
+            b = lo + 5 * g
+            for a in range(b + 1, b + 5):
+                c = a
+                while c > b and v[c] < v[c - 1]:
+                    swap(c, c - 1)
+                    c -= 1
+            swap(lo + g, b + 2)
+        mid = lo + (groups - 1) // 2
+        select_range(lo, lo + groups - 1, mid, True)
+        swap(mid, k)
+
+    def select_range(lo: int, hi: int, k: int, linear: bool) -> None:
+        budget = _WORK_BOUND * (hi - lo + 1) + _WORK_SLACK
+        while lo < hi:
+            if linear and hi - lo + 1 >= _GROUPS_FROM:
+                medians_of_five(lo, hi, k)
+            elif v[lo] > v[k]:
+                if v[k] < v[hi]:
+                    swap(k, lo if v[lo] < v[hi] else hi)
+            elif v[k] > v[hi]:
+                swap(k, lo if v[lo] > v[hi] else hi)
+            pivot = v[k]
+            i, j = lo, hi
+            while True:
+                while v[i] < pivot:
+                    i += 1
+                while pivot < v[j]:
+                    j -= 1
+                if i <= j:
+                    swap(i, j)
+                    i += 1
+                    j -= 1
+                if i > j:
+                    break
+            budget -= hi - lo + 1
+            linear = linear or budget < 0
+            if j < k:
+                lo = i
+            if k < i:
+                hi = j
+
+    select_range(0, len(v) - 1, k, False)
 
 
 def _as_list(line: Array) -> list[Any]:

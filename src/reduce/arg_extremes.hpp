@@ -79,8 +79,19 @@ struct arg_extreme_op {
         a.p = b ? at : a.p;
     }
     // A contiguous run: its extreme by a vector scan, then the first
-    // position holding it, if it is better than what came before.
+    // position holding it, if it is better than what came before. (On
+    // AVX-512: both at once.)
     static void add_run(acc &a, const char *x, npy_intp n, npy_intp j0) {
+        if (n >= detail::wide_run && have_avx512()) {
+            // One pass that tracks positions as it goes.
+            T v;
+            const npy_intp at = detail::extreme_and_first_avx512<T, Max>(x, n, v);
+            if (at < n && (Max ? v > a.m : v < a.m)) {
+                a.m = v;
+                a.p = static_cast<C>(j0 + at);
+            }
+            return;
+        }
         const T v = detail::extreme_value_run<T, Max>(x, n);
         if (Max ? v > a.m : v < a.m) {
             a.m = v;

@@ -19,6 +19,7 @@
 
 #include <limits>
 
+#include "frame/cpu.hpp"
 #include "reduce/simd.hpp"
 #include "reduce/walk.hpp"
 
@@ -43,22 +44,40 @@ inline V better(V x, V m) {
     }
 }
 
+// A vector of B bytes of T (B = simd::vec_bytes: the baseline's width).
+template <class T, int B>
+struct wide_of {
+    typedef T type __attribute__((vector_size(B)));
+};
+template <class T, int B>
+using wide = typename wide_of<T, B>::type;
+
+template <class V, class T>
+inline V splat_wide(T x) {
+    V v;
+    for (int l = 0; l < static_cast<int>(sizeof(V) / sizeof(T)); l++) {
+        v[l] = x;
+    }
+    return v;
+}
+
 // The NaN-skipping extreme of the n elements at x by value, over vector
-// lanes; extreme_start when nothing is better.
-template <class T, bool Max>
+// lanes of B bytes; extreme_start when nothing is better.
+template <class T, bool Max, int B = simd::vec_bytes>
 T extreme_value_run(const char *x, npy_intp n) {
-    constexpr int W = simd::lanes<T>;
+    using V = wide<T, B>;
+    constexpr int W = B / static_cast<int>(sizeof(T));
     constexpr npy_intp size = sizeof(T);
     npy_intp i = 0;
     T r = extreme_start<T, Max>;
     if (n >= 4 * W) {
-        auto m0 = simd::splat(r), m1 = m0, m2 = m0, m3 = m0;
+        V m0 = splat_wide<V>(r), m1 = m0, m2 = m0, m3 = m0;
         for (; i + 4 * W <= n; i += 4 * W) {
             const char *q = x + i * size;
-            m0 = better<Max>(simd::load_vec<T>(q), m0);
-            m1 = better<Max>(simd::load_vec<T>(q + W * size), m1);
-            m2 = better<Max>(simd::load_vec<T>(q + 2 * W * size), m2);
-            m3 = better<Max>(simd::load_vec<T>(q + 3 * W * size), m3);
+            m0 = better<Max>(load<V>(q), m0);
+            m1 = better<Max>(load<V>(q + W * size), m1);
+            m2 = better<Max>(load<V>(q + 2 * W * size), m2);
+            m3 = better<Max>(load<V>(q + 3 * W * size), m3);
         }
         m0 = better<Max>(better<Max>(m1, m0), better<Max>(m3, m2));
         for (int l = 0; l < W; l++) {
@@ -69,6 +88,104 @@ T extreme_value_run(const char *x, npy_intp n) {
         r = better<Max>(load<T>(x + i * size), r);
     }
     return r;
+}
+
+// The extreme of the n elements at x (extreme_start when nothing is better)
+// into `best`, and the first position holding it (n when nothing is better),
+// in one pass: every lane keeps its own extreme and the first position where
+// it met it (a lane moves only to a strictly better element), and the lanes
+// are merged at the end, the smallest position winning among equal values.
+// The positions are lane-wide integers, so the run goes in chunks short
+// enough for them.
+template <class T, bool Max, int B>
+npy_intp extreme_and_first(const char *x, npy_intp n, T &best) {
+    using L = simd::lane_int<T>;
+    using V = wide<T, B>;
+    using I = wide<L, B>;
+    constexpr int W = B / static_cast<int>(sizeof(T));
+    constexpr int U = 4;
+    constexpr npy_intp size = sizeof(T);
+    constexpr npy_intp chunk = npy_intp(1) << 30;
+    best = extreme_start<T, Max>;
+    npy_intp at = n;
+    npy_intp i = 0;
+    while (n - i >= U * W) {
+        const npy_intp rest = (n - i) / (U * W) * (U * W);
+        const npy_intp len = rest < chunk ? rest : chunk;
+        V m[U];
+        I p[U];
+        I cur[U];
+        for (int u = 0; u < U; u++) {
+            m[u] = splat_wide<V>(best);
+            p[u] = splat_wide<I>(L(-1));
+            for (int l = 0; l < W; l++) {
+                cur[u][l] = static_cast<L>(u * W + l);
+            }
+        }
+        const char *q = x + i * size;
+        const I step = splat_wide<I>(static_cast<L>(U * W));
+        for (npy_intp j = 0; j < len; j += U * W, q += U * W * size) {
+            for (int u = 0; u < U; u++) {
+                const V e = load<V>(q + u * W * size);
+                const I b = Max ? e > m[u] : e < m[u];
+                m[u] = b ? e : m[u];
+                p[u] = b ? cur[u] : p[u];
+                cur[u] += step;
+            }
+        }
+        // Lanes that never moved hold the start value and no position. The
+        // chunk's best is strictly better than what earlier chunks found.
+        T cb = best;
+        L cp = -1;
+        for (int u = 0; u < U; u++) {
+            for (int l = 0; l < W; l++) {
+                const T v = m[u][l];
+                const L at_l = p[u][l];
+                if (at_l >= 0 && ((Max ? v > cb : v < cb) || (v == cb && at_l < cp))) {
+                    cb = v;
+                    cp = at_l;
+                }
+            }
+        }
+        if (cp >= 0) {
+            best = cb;
+            at = i + cp;
+        }
+        i += len;
+    }
+    for (; i < n; i++) {
+        const T e = load<T>(x + i * size);
+        if (Max ? e > best : e < best) {
+            best = e;
+            at = i;
+        }
+    }
+    return at;
+}
+
+// The kernels for processors with AVX-512: four times the baseline's lanes,
+// and the 64-bit integer compares and minima that SSE2 lacks.
+template <class T, bool Max>
+CORVANE_AVX512 __attribute__((flatten, noinline)) T extreme_value_avx512(const char *x,
+                                                                          npy_intp n) {
+    return extreme_value_run<T, Max, 64>(x, n);
+}
+template <class T, bool Max>
+CORVANE_AVX512 __attribute__((flatten, noinline)) npy_intp extreme_and_first_avx512(
+    const char *x, npy_intp n, T &best) {
+    return extreme_and_first<T, Max, 64>(x, n, best);
+}
+
+// Runs at least this long take the AVX-512 kernels.
+inline constexpr npy_intp wide_run = 64;
+
+// extreme_value_run, on the widest vectors the processor has.
+template <class T, bool Max>
+inline T extreme_value_scan(const char *x, npy_intp n) {
+    if (n >= wide_run && have_avx512()) {
+        return extreme_value_avx512<T, Max>(x, n);
+    }
+    return extreme_value_run<T, Max>(x, n);
 }
 
 }  // namespace detail
@@ -82,7 +199,7 @@ struct extreme_value_op {
     static acc init() { return detail::extreme_start<T, Max>; }
     static void add(acc &s, T x) { s = detail::better<Max>(x, s); }
     static void add_run(acc &s, const char *x, npy_intp n) {
-        s = detail::better<Max>(detail::extreme_value_run<T, Max>(x, n), s);
+        s = detail::better<Max>(detail::extreme_value_scan<T, Max>(x, n), s);
     }
 };
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "frame/selection.hpp"
 #include "reduce/flat_view.hpp"
 #include "reduce/walk.hpp"
 
@@ -23,50 +24,13 @@ namespace corvane {
 
 namespace detail {
 
-// The reference selection: moves the value of rank k (0-based, ascending) of
-// buf[0..n) to buf[k], every value in buf[0..k) being <= buf[k]. A
-// quickselect with a median-of-three pivot and Hoare's partition; its
-// exchanges fix which of two equal zeros ends up where, so a median of zero
-// takes its sign from it.
+// The reference selection (frame/selection.hpp): moves the value of rank k
+// (0-based, ascending) of buf[0..n) to buf[k], every value in buf[0..k) being
+// <= buf[k]; its exchanges fix which of two equal zeros ends up where, so a
+// median of zero takes its sign from it.
 template <class T>
 void select_kth(T *buf, npy_intp n, npy_intp k) {
-    npy_intp l = 0;
-    npy_intp r = n - 1;
-    while (l < r) {
-        // Median of three: the middle of buf[l], buf[k], buf[r] goes to buf[k].
-        const T al = buf[l];
-        const T bk = buf[k];
-        const T cr = buf[r];
-        if (bk < al) {
-            if (bk < cr) {
-                std::swap(buf[k], al < cr ? buf[l] : buf[r]);
-            }
-        } else if (bk > cr) {
-            std::swap(buf[k], al > cr ? buf[l] : buf[r]);
-        }
-        const T x = buf[k];
-        npy_intp i = l;
-        npy_intp j = r;
-        do {
-            while (buf[i] < x) {
-                i++;
-            }
-            while (x < buf[j]) {
-                j--;
-            }
-            if (i <= j) {
-                std::swap(buf[i], buf[j]);
-                i++;
-                j--;
-            }
-        } while (i <= j);
-        if (j < k) {
-            l = i;
-        }
-        if (k < i) {
-            r = j;
-        }
-    }
+    selection::select_kth<T>(buf, n, k, [buf](npy_intp a, npy_intp b) { std::swap(buf[a], buf[b]); });
 }
 
 // Moves the elements of a[l..r) for which `keep` holds to the front, keeping
@@ -104,8 +68,20 @@ void select_kth_fast(T *a, npy_intp n, npy_intp k) {
         seed = seed * 6364136223846793005u + 1442695040888963407u;
         return lo + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(hi - lo + 1));
     };
+    // Past the reference selection's bound on the rounds' work, the rest
+    // goes to its linear mode (a fixed seed can be played against too).
+    npy_intp budget = selection::work_bound * n + selection::work_slack;
     while (r - l > 16) {
         const npy_intp before = r - l;
+        budget -= r - l + 1;
+        if (budget < 0) {
+            auto exchange = [a](npy_intp x, npy_intp y) { std::swap(a[x], a[y]); };
+            auto loop = [&](const T pivot, npy_intp lo, npy_intp hi, npy_intp &i, npy_intp &j) {
+                selection::hoare_loop<T>(a, pivot, lo, hi, i, j, exchange);
+            };
+            selection::select_linear<T>(a, l, r, k, exchange, loop);
+            return;
+        }
         if (scatter) {
             std::swap(a[l], a[somewhere(l, r)]);
             std::swap(a[l + (r - l) / 2], a[somewhere(l, r)]);

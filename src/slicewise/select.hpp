@@ -1,5 +1,5 @@
 // partition and argpartition: selection of the kth element of every slice
-// along an axis, with a median-of-three pivot.
+// along an axis, by the reference selection of frame/selection.hpp.
 //
 // Kernels: partition_axis_f64 .. partition_axis_i32 and
 // argpartition_axis_f64 .. argpartition_axis_i32 (the instances of
@@ -18,6 +18,7 @@
 #include "frame/gil.hpp"
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
+#include "frame/selection.hpp"
 #include "slicewise/entry.hpp"
 #include "slicewise/select_blocks.hpp"
 
@@ -45,58 +46,50 @@ struct positions {
 namespace detail {
 
 // Leaves v[k] where it would be in sorted order, nothing greater before it and
-// nothing smaller after it. n >= 1, 0 <= k < n. Strict comparisons throughout,
-// so NaN (never less, never greater) stops both scans and the loop still ends.
-// Packed slices run the exchange loop by blocks (select_blocks.hpp), with the
-// same result as the plain loop used for strided ones.
+// nothing smaller after it, by the reference selection (frame/selection.hpp).
+// n >= 1, 0 <= k < n. Packed slices run the exchange loop by blocks
+// (select_blocks.hpp), with the same result as the plain loop used for
+// strided ones.
 template <class T, bool Simd, class V, class P>
 void select_kth(V v, npy_intp n, npy_intp k, P moved) {
     auto exchange = [&](npy_intp a, npy_intp b) {
         std::swap(v[a], v[b]);
         moved.exchange(a, b);
     };
-    npy_intp l = 0;
-    npy_intp r = n - 1;
-    while (l < r) {
-        // Median of v[l], v[k], v[r] into position k; on a tie between v[l]
-        // and v[r] the exchange is with v[r].
-        const T al = v[l];
-        const T ak = v[k];
-        const T ar = v[r];
-        if (al > ak) {
-            if (ak < ar) {
-                exchange(k, al < ar ? l : r);
-            }
-        } else if (ak > ar) {
-            exchange(k, al > ar ? l : r);
-        }
-        const T pivot = v[k];
-        npy_intp i = l;
-        npy_intp j = r;
-        if constexpr (std::is_pointer_v<V>) {
+    if constexpr (std::is_pointer_v<V>) {
+        auto loop = [&](const T pivot, npy_intp l, npy_intp r, npy_intp &i, npy_intp &j) {
             partition_blocks<T, Simd>(v, pivot, l, r, i, j, moved);
-        } else {
-            do {
-                while (v[i] < pivot) {
-                    i++;
-                }
-                while (pivot < v[j]) {
-                    j--;
-                }
-                if (i <= j) {
-                    exchange(i, j);
-                    i++;
-                    j--;
-                }
-            } while (i <= j);
-        }
-        if (j < k) {
-            l = i;
-        }
-        if (k < i) {
-            r = j;
-        }
+        };
+        selection::select_kth<T>(v, n, k, exchange, loop);
+    } else {
+        selection::select_kth<T>(v, n, k, exchange);
     }
+}
+
+// select_kth of a packed slice into v from its packed input src, n >= 2: the
+// first round copies the blocks as its scans reach them (fill_from). That
+// saves a pass over slices too large for the caches; smaller ones are copied
+// faster whole, then selected.
+template <class T>
+inline constexpr npy_intp copying_round = (npy_intp(1) << 19) / sizeof(T);
+template <class T, bool Simd>
+void select_kth_copying(T *v, const char *src, npy_intp n, npy_intp k) {
+    constexpr npy_intp size = sizeof(T);
+    v[0] = load<T>(src);
+    v[k] = load<T>(src + k * size);
+    v[n - 1] = load<T>(src + (n - 1) * size);
+    auto exchange = [v](npy_intp a, npy_intp b) { std::swap(v[a], v[b]); };
+    bool first = true;
+    auto loop = [&](const T pivot, npy_intp l, npy_intp r, npy_intp &i, npy_intp &j) {
+        if (first) {
+            first = false;
+            const fill_from<T> fill{src, {0, k, n - 1}, {v[0], v[k], v[n - 1]}};
+            partition_blocks<T, Simd>(v, pivot, l, r, i, j, no_positions{}, fill);
+        } else {
+            partition_blocks<T, Simd>(v, pivot, l, r, i, j, no_positions{});
+        }
+    };
+    selection::select_kth<T>(v, n, k, exchange, loop);
 }
 
 // Slices gathered together, at most, when their neighbours are packed.
@@ -162,7 +155,9 @@ void partition_slices(pair_iter &it, npy_intp kth, T *buf, bool grouped) {
     const npy_intp size = sizeof(T);
     while (it.more()) {
         npy_intp done = 1;
-        if (it.out_step == size) {
+        if (it.out_step == size && it.in_step == size && len >= copying_round<T>) {
+            select_kth_copying<T, Simd>(reinterpret_cast<T *>(it.out_ptr), it.in_ptr, len, kth);
+        } else if (it.out_step == size) {
             T *y = reinterpret_cast<T *>(it.out_ptr);
             copy_slice<T>(it, y);
             select_kth<T, Simd>(y, len, kth, no_positions{});

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include <immintrin.h>
@@ -141,12 +142,51 @@ inline int collect(const T *v, npy_intp base, int count, T pivot, int32_t *out) 
     }
 }
 
+// Nothing to fill: v already holds the slice.
+struct no_fill {
+    template <class T>
+    void operator()(T *, npy_intp, npy_intp) const {}
+};
+
+// Fills v from `src` a block at a time, as the first round's scans reach the
+// blocks, so that the copy of a slice costs no pass of its own. A scan only
+// ever reaches elements no exchange has written yet, so a block copied a
+// second time gets the same values; except for the three positions the
+// median-of-three may already have exchanged, which keep their values.
+template <class T>
+struct fill_from {
+    const char *src;  // (NumPy's data need not be aligned)
+    npy_intp at[3];
+    T value[3];
+    void operator()(T *v, npy_intp from, npy_intp count) const {
+        // 64 bytes at a time: a block is at most a few kilobytes, where a
+        // string move (what memcpy becomes here) starts slowly.
+        typedef char line __attribute__((vector_size(64)));
+        const char *s = src + from * static_cast<npy_intp>(sizeof(T));
+        char *d = reinterpret_cast<char *>(v + from);
+        const npy_intp bytes = count * static_cast<npy_intp>(sizeof(T));
+        npy_intp c = 0;
+        for (; c + 64 <= bytes; c += 64) {
+            const line x = load<line>(s + c);
+            memcpy(d + c, &x, 64);
+        }
+        memcpy(d + c, s + c, static_cast<size_t>(bytes - c));
+        for (int q = 0; q < 3; q++) {
+            if (at[q] >= from && at[q] < from + count) {
+                v[at[q]] = value[q];
+            }
+        }
+    }
+};
+
 // The plain loop of select_kth over v[l .. r] with `pivot` (see the top of
 // this file): the same exchanges, and the same final i and j.
-// `Simd`: collect with AVX-512; only from code compiled for it.
-template <class T, bool Simd, class P>
+// `Simd`: collect with AVX-512; only from code compiled for it. `fill(v, from,
+// count)` makes v[from .. from + count) valid just before the scans first
+// read it (fill_from), and is called for every element of v[l .. r].
+template <class T, bool Simd, class P, class F = no_fill>
 void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, npy_intp &j,
-                      P moved) {
+                      P moved, F fill = {}) {
     int32_t left[long_block + offset_slack];
     int32_t right[long_block + offset_slack];
     int nl = 0, nr = 0;  // stops collected
@@ -168,6 +208,7 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
             const int b = block(last_r - lb);
             lbase = lb;
             sl = 0;
+            fill(v, lb, b);
             nl = collect<T, true, Simd>(v, lb, b, pivot, left);
             lb += b;
         }
@@ -175,6 +216,7 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
             const int b = block(rb - last_l);
             rbase = rb;
             sr = 0;
+            fill(v, rb - b + 1, b);
             nr = collect<T, false, Simd>(v, rb, b, pivot, right);
             rb -= b;
         }
@@ -207,6 +249,9 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
                         i = a < last_r ? a : last_r;
                         j = b > last_l ? b : last_l;
                     }
+                    if (lb <= rb) {
+                        fill(v, lb, rb - lb + 1);
+                    }
                     return;
                 }
                 std::swap(v[a], v[b]);
@@ -220,6 +265,10 @@ void partition_blocks(T *v, const T pivot, npy_intp l, npy_intp r, npy_intp &i, 
     }
     // One scan has run out of reachable stops: it ends at the last element
     // exchanged on the other side.
+    // What neither scan reached.
+    if (lb <= rb) {
+        fill(v, lb, rb - lb + 1);
+    }
     i = sl < nl ? (lbase + left[sl] < last_r ? lbase + left[sl] : last_r) : last_r;
     j = sr < nr ? (rbase - right[sr] > last_l ? rbase - right[sr] : last_l) : last_l;
 }
