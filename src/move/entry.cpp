@@ -141,8 +141,7 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
             o.axis += ndim;
         }
         if (o.axis < 0 || o.axis >= ndim) {
-            PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", o.axis);
-            return false;
+            return axis_out_of_bounds(o.axis);
         }
     }
     o.ddof = 0;

@@ -72,11 +72,6 @@ bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args 
     return true;
 }
 
-bool axis_out_of_bounds(int value) {
-    PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
-    return false;
-}
-
 // Normalises the axis of `arr`. For axis=None (where the mode allows it) the
 // array is replaced by its C-order flattening and the axis becomes 0.
 bool parse_axis(PyObject *axis_obj, parse_mode mode, py_ref &arr, int &axis) {

@@ -9,34 +9,8 @@ float32, int64 and int32 arrays and falls back to :mod:`corvane.slow` for the
 rest.
 """
 
-from __future__ import annotations
-
-
-def _borrow_built_modules() -> None:
-    """Lets ``python -m corvane.bench`` (or any import) work from the root of a
-    source checkout: there this directory shadows the installed package but
-    holds no compiled modules, so the installed copy's directory is searched
-    after it."""
-    import importlib.machinery
-    import os
-    import sys
-
-    here = os.path.dirname(os.path.abspath(__file__))
-    if any(
-        name.startswith("reduce.") and name.endswith((".so", ".pyd")) for name in os.listdir(here)
-    ):
-        return
-    root = os.path.dirname(here)
-    elsewhere = [p for p in sys.path if os.path.abspath(p or os.curdir) != root]
-    found = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
-    if found is not None and found.submodule_search_locations:
-        __path__.extend(p for p in found.submodule_search_locations if p not in __path__)
-
-
-_borrow_built_modules()
-
-from corvane.elemental import replace  # noqa: E402
-from corvane.move import (  # noqa: E402
+from corvane.elemental import replace
+from corvane.move import (
     move_argmax,
     move_argmin,
     move_max,
@@ -48,7 +22,7 @@ from corvane.move import (  # noqa: E402
     move_sum,
     move_var,
 )
-from corvane.reduce import (  # noqa: E402
+from corvane.reduce import (
     allnan,
     anynan,
     median,
@@ -63,7 +37,7 @@ from corvane.reduce import (  # noqa: E402
     nanvar,
     ss,
 )
-from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata  # noqa: E402
+from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata
 
 __version__ = "0.1.0"
 

@@ -1,3 +1,0 @@
-import numpy as np
-
-def replace(a: np.ndarray, old: float, new: float) -> np.ndarray: ...
