@@ -12,7 +12,7 @@ import numpy.typing as npt
 
 Array: TypeAlias = npt.NDArray[np.floating]
 #: How much of the data is NaN: none, 10% at random places, or all of it.
-Nans: TypeAlias = "bool | Literal['all']"
+Nans: TypeAlias = bool | Literal["all"]
 
 #: Peer libraries that are not installed (filled by `optional`).
 MISSING: set[str] = set()

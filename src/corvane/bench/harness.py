@@ -342,12 +342,15 @@ def _warm_numba(case: Case, warmed: set[tuple[str, str, str]], progress: Progres
 def run(
     quick: bool = False,
     only: str | None = None,
-    out: TextIO = sys.stdout,
-    err: TextIO = sys.stderr,
+    out: TextIO | None = None,
+    err: TextIO | None = None,
     families: list[Family] | None = None,
 ) -> list[Row]:
     """Time every case (or those whose function name contains `only`); print the
-    header, progress, and one table per family. Returns the rows."""
+    header and one table per family to `out` (stdout) and the progress to `err`
+    (stderr). Returns the rows."""
+    out = sys.stdout if out is None else out
+    err = sys.stderr if err is None else err
     repeats, budget = (3, 0.005) if quick else (7, 0.05)
     if families is None:
         families = discover(quick)
