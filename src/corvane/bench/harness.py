@@ -310,7 +310,9 @@ def discover(quick: bool) -> list[Family]:
             continue
         module = importlib.import_module(f"corvane.bench.{info.name}")
         name = info.name.removesuffix("_cases")
-        title = (module.__doc__ or name).strip().splitlines()[0].rstrip(".")
+        # The first paragraph of the module's docstring, on one line.
+        first = (module.__doc__ or name).strip().split("\n\n")[0]
+        title = " ".join(first.split()).rstrip(".")
         cases = [
             c if c.family else Case(c.function, c.data, c.corvane, c.peers, name)
             for c in module.cases(quick)

@@ -47,39 +47,42 @@ def write_plot(path: str, rows: Sequence[Row], title: str) -> None:
     from matplotlib.ticker import FuncFormatter
 
     shown = [r for r in rows if math.isfinite(r.speedup) and r.speedup > 0]
-    n = len(shown)
+    # Top to bottom: each family's name on a line of its own, then its rows.
+    slots: list[Row | str] = []
+    for i, r in enumerate(shown):
+        if i == 0 or r.case.family != shown[i - 1].case.family:
+            slots.append(r.case.family)
+        slots.append(r)
+    n = len(slots)
     fig, ax = plt.subplots(figsize=(9, 1.4 + 0.2 * n))
-    ys = list(range(n, 0, -1))
     speedups = [r.speedup for r in shown]
-    colors = ["#2a9d4b" if s >= 1 else "#d1495b" for s in speedups]
-    # Bars grow from the 1x line: right where corvane is faster, left where a peer is.
-    ax.barh(ys, [s - 1 for s in speedups], left=1, color=colors, height=0.72)
-    ax.set_xscale("log")
     lo = min([*speedups, 0.5]) / 1.6
     hi = max([*speedups, 2.0]) * 2.2
+    ax.set_xscale("log")
     ax.set_xlim(lo, hi)
-    ax.axvline(1.0, color="black", linewidth=1.2)
-    ax.text(1.0, n + 0.9, "1x", ha="center", va="bottom", fontsize=8, backgroundcolor="white")
-    ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x:g}x"))
-    for y, s in zip(ys, speedups, strict=True):
+    ys, labels = [], []
+    for i, slot in enumerate(slots):
+        y = n - i
+        if isinstance(slot, str):
+            ax.text(lo * 1.05, y, slot, ha="left", va="center", fontsize=8, weight="bold")
+            if i > 0:
+                ax.axhline(y + 0.5, color="grey", linewidth=0.6, linestyle="--")
+            continue
+        s = slot.speedup
+        # Bars grow from the 1x line: right where corvane is faster, left where a peer is.
+        ax.barh(y, s - 1, left=1, color="#2a9d4b" if s >= 1 else "#d1495b", height=0.72)
         ax.text(
             s * (1.08 if s >= 1 else 1 / 1.08), y, f"{s:.2g}x" if s < 10 else f"{s:.0f}x",
             ha="left" if s >= 1 else "right", va="center", fontsize=6.5,
         )  # fmt: skip
+        ys.append(y)
+        labels.append(f"{slot.case.function}  {slot.case.data}")
+    ax.axvline(1.0, color="black", linewidth=1.2)
+    ax.text(1.0, n + 0.9, "1x", ha="center", va="bottom", fontsize=8, backgroundcolor="white")
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x:g}x"))
     ax.set_yticks(ys)
-    ax.set_yticklabels([f"{r.case.function}  {r.case.data}" for r in shown], fontsize=7)
+    ax.set_yticklabels(labels, fontsize=7)
     ax.set_ylim(0.3, n + 1.6)
-    # Families: a dashed line between them and the family's name at its first row.
-    start = 0
-    for i in range(1, n + 1):
-        if i == n or shown[i].case.family != shown[start].case.family:
-            if start > 0:
-                ax.axhline(ys[start] + 0.5, color="grey", linewidth=0.6, linestyle="--")
-            ax.text(
-                hi / 1.05, ys[start], shown[start].case.family, ha="right", va="center",
-                fontsize=8, color="grey", style="italic",
-            )  # fmt: skip
-            start = i
     ax.set_xlabel(
         "speedup = best peer time / corvane time (log scale; right of 1x: corvane is faster)"
     )
