@@ -18,7 +18,6 @@ import sys
 import time
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass, field
-from importlib import metadata
 from typing import TextIO
 
 Call = Callable[[], object]
@@ -185,13 +184,6 @@ def _cpu_model() -> str:
     return platform.processor() or platform.machine()
 
 
-def _version(dist: str) -> str | None:
-    try:
-        return metadata.version(dist)
-    except metadata.PackageNotFoundError:
-        return None
-
-
 def environment() -> dict[str, object]:
     """The machine and the versions the timings depend on."""
     import numpy as np
@@ -205,11 +197,12 @@ def environment() -> dict[str, object]:
     peers: dict[str, dict[str, object]] = {
         "numpy": {"version": np.__version__, "threads": 1},
     }
-    for lib, dist in (("pandas", "pandas"), ("scipy", "scipy"), ("numbagg", "numbagg")):
-        version = _version(dist)
-        if version is None:
+    for lib in ("pandas", "scipy", "numbagg"):
+        try:
+            module = importlib.import_module(lib)
+        except ImportError:
             continue
-        peers[lib] = {"version": version, "threads": 1}
+        peers[lib] = {"version": getattr(module, "__version__", "?"), "threads": 1}
     if "numbagg" in peers:
         numba = importlib.import_module("numba")
         peers["numbagg"]["threads"] = int(numba.get_num_threads())
@@ -386,6 +379,9 @@ def run(
         for f in selected
     ]
     total_rows = sum(len(f.cases) for f in runnable)
+    if total_rows == 0:
+        print("No rows left to time.", file=out)
+        return []
     predicted = {id(c): _predicted_s(c, repeats, budget) for f in runnable for c in f.cases}
     progress = Progress(sum(predicted.values()), total_rows, err)
     warmed: set[tuple[str, str, str]] = set()
