@@ -16,7 +16,10 @@ def main(argv: list[str] | None = None) -> int:
         description="Time corvane against NumPy, pandas, SciPy and numbagg, side by side.",
     )
     parser.add_argument("--quick", action="store_true", help="fewer cases, shorter timings")
-    parser.add_argument("--only", help="only functions whose name contains this text")
+    parser.add_argument(
+        "--only",
+        help="only functions whose name contains this text (or one of several, comma-separated)",
+    )
     parser.add_argument("--json", metavar="FILE", help="also write the rows to FILE as JSON")
     parser.add_argument("--csv", metavar="FILE", help="also write the rows to FILE as CSV")
     parser.add_argument(

@@ -8,6 +8,7 @@ skipped (named once in the header) rather than compared with the remaining peers
 
 from __future__ import annotations
 
+import dataclasses
 import functools
 import importlib
 import math
@@ -307,15 +308,15 @@ def discover(quick: bool) -> list[Family]:
         first = (module.__doc__ or name).strip().split("\n\n")[0]
         title = " ".join(first.split()).rstrip(".")
         cases = [
-            c if c.family else Case(c.function, c.data, c.corvane, c.peers, name)
-            for c in module.cases(quick)
+            c if c.family else dataclasses.replace(c, family=name) for c in module.cases(quick)
         ]
         families.append(Family(name, title, cases))
     return families
 
 
 def _matches(case: Case, only: str | None) -> bool:
-    return only is None or only in case.function
+    """`only` holds one or more comma-separated parts of function names."""
+    return only is None or any(part in case.function for part in only.split(",") if part)
 
 
 _NUMBA_KEY = re.compile(r"(float|int)\d+")
@@ -341,7 +342,8 @@ def run(
     err: TextIO | None = None,
     families: list[Family] | None = None,
 ) -> list[Row]:
-    """Time every case (or those whose function name contains `only`); print the
+    """Time every case (or those whose function name contains one of the
+    comma-separated texts in `only`); print the
     header and one table per family to `out` (stdout) and the progress to `err`
     (stderr). Returns the rows."""
     out = sys.stdout if out is None else out
