@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import functools
 import importlib
 from dataclasses import dataclass
 from types import ModuleType
@@ -23,11 +22,20 @@ class Input:
     axis: int | None
 
 
-@functools.cache
+_made: dict[tuple[tuple[int, ...], str, Nans, int], Array] = {}
+
+
 def make(shape: tuple[int, ...], dtype: str, nans: Nans, seed: int = 0) -> Array:
     """Standard normal values of `dtype`; `nans` True puts NaN at 10% of the places.
 
     Made once per argument set and shared by the families: treat it as read-only."""
+    key = (shape, dtype, nans, seed)
+    if key not in _made:
+        _made[key] = _generate(*key)
+    return _made[key]
+
+
+def _generate(shape: tuple[int, ...], dtype: str, nans: Nans, seed: int) -> Array:
     rng = np.random.default_rng(seed)
     a: Array = rng.standard_normal(shape).astype(dtype)
     if nans == "all":

@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import functools
 from collections.abc import Callable
 from dataclasses import dataclass
 
@@ -78,13 +77,16 @@ def _numbagg_peers(nb_name: str, inp: MoveInput) -> list[Peer]:
     ]
 
 
-@functools.cache
+_single: dict[str, Callable[..., object]] = {}
+
+
 def _single_threaded(nb_name: str) -> Callable[..., object]:
     """numbagg's `nb_name` built for one thread (numba compiles it here, at the first
     call, which the harness announces)."""
-    assert numbagg is not None
-    single: Callable[..., object] = getattr(numbagg, nb_name).gufunc(target="cpu")
-    return single
+    if nb_name not in _single:
+        assert numbagg is not None
+        _single[nb_name] = getattr(numbagg, nb_name).gufunc(target="cpu")
+    return _single[nb_name]
 
 
 def cases(quick: bool) -> list[Case]:
