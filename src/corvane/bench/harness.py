@@ -118,9 +118,23 @@ def measure(case: Case, repeats: int, budget_s: float) -> Row:
     return Row(case, best["corvane"], peer, peer_s, peers)
 
 
+def _elements(data: str) -> int:
+    """The number of elements a data label names (``10``, ``1e6``, ``1000x1000``)."""
+    size = 1
+    for side in data.split()[0].split("x") if data else ():
+        try:
+            size *= int(float(side))
+        except ValueError:
+            return 1
+    return size
+
+
 def _predicted_s(case: Case, repeats: int, budget_s: float) -> float:
-    """Rough cost of a row before it runs: calibration plus the repeats, per call."""
-    return (1 + len(case.peers)) * (repeats + 1.5) * budget_s
+    """Rough cost of a row before it runs: calibration and repeats for each call, a
+    call on a large input taking longer than the budget (the scale is set right by
+    the rows that have run)."""
+    per_call = max(budget_s, _elements(case.data) * 5e-9)
+    return (1 + len(case.peers)) * (repeats + 2) * per_call
 
 
 # --------------------------------------------------------------------------------------
