@@ -9,31 +9,35 @@ float32, int64 and int32 arrays and falls back to :mod:`corvane.slow` for the
 rest.
 """
 
-from __future__ import annotations
 
-
-def _borrow_built_modules() -> None:
-    """Lets ``python -m corvane.bench`` (or any import) work from the root of a
-    source checkout: there this directory shadows the installed package but
-    holds no compiled modules, so the installed copy's directory is searched
-    after it."""
+def _defer_to_installed_build() -> None:
+    """Run from the root of a source checkout (``python -m corvane.bench`` as the README
+    shows, or ``python -c``), this directory comes first on ``sys.path`` but holds no
+    compiled modules. The installed package then takes over as a whole: its Python
+    files and its compiled modules, so that nothing from two builds is ever mixed."""
     import importlib.machinery
+    import importlib.util
     import os
     import sys
 
-    here = os.path.dirname(os.path.abspath(__file__))
-    if any(
-        name.startswith("reduce.") and name.endswith((".so", ".pyd")) for name in os.listdir(here)
-    ):
-        return
-    root = os.path.dirname(here)
+    if importlib.util.find_spec(__name__ + ".reduce") is not None:
+        return  # an installed or editable copy: its compiled modules are at hand
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     elsewhere = [p for p in sys.path if os.path.abspath(p or os.curdir) != root]
-    found = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
-    if found is not None and found.submodule_search_locations:
-        __path__.extend(p for p in found.submodule_search_locations if p not in __path__)
+    spec = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
+    if spec is None or spec.loader is None:
+        raise ImportError(
+            f"corvane at {root} is a source checkout without compiled modules, and no "
+            "installed corvane was found: install it with `pip install .`"
+        )
+    installed = importlib.util.module_from_spec(spec)
+    # The import statement returns whatever sys.modules holds once this file has run.
+    sys.modules[__name__] = installed
+    spec.loader.exec_module(installed)
 
 
-_borrow_built_modules()
+_defer_to_installed_build()
+del _defer_to_installed_build
 
 from corvane.elemental import replace  # noqa: E402
 from corvane.move import (  # noqa: E402

@@ -1,3 +1,4 @@
-import numpy as np
+from corvane._typing import ArrayT, Number
 
-def replace(a: np.ndarray, old: float, new: float) -> np.ndarray: ...
+# Works in place and returns its argument.
+def replace(a: ArrayT, old: Number, new: Number) -> ArrayT: ...

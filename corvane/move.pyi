@@ -1,33 +1,88 @@
-import numpy as np
+# float32 input gives float32 results; every other input gives float64 (the
+# positions of move_argmin/move_argmax and the ranks of move_rank included).
+from typing import overload
+
 from numpy.typing import ArrayLike
 
+from corvane._typing import Axis, F32Array, F64Array, Float32Like, Window
+
+@overload
 def move_sum(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_sum(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_mean(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_mean(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_std(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1, ddof: int = 0
+) -> F32Array: ...
+@overload
+def move_std(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1, ddof: int = 0
+) -> F64Array: ...
+@overload
 def move_var(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1, ddof: int = 0
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1, ddof: int = 0
+) -> F32Array: ...
+@overload
+def move_var(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1, ddof: int = 0
+) -> F64Array: ...
+@overload
 def move_min(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_min(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_max(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_max(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_argmin(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_argmin(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_argmax(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_argmax(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_median(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_median(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
 def move_rank(
-    a: ArrayLike, window: int, min_count: int | None = None, axis: int = -1
-) -> np.ndarray: ...
+    a: Float32Like, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_rank(
+    a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...

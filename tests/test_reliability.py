@@ -286,7 +286,8 @@ def test_error_paths_release_everything():
 
 
 def test_import_from_the_root_of_a_source_checkout():
-    # There `corvane/` (no compiled modules) shadows the installed package.
+    # The checkout's root is first on sys.path there: its corvane/ has no compiled
+    # modules and hands over to the installed package as a whole.
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     code = "import corvane as cr; print(cr.nansum([1, 2]), cr.move_sum([1.0, 2.0], 2)[1])"
     res = subprocess.run(

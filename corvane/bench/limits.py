@@ -99,28 +99,32 @@ class Shape:
 
 
 def _number(text: str) -> int:
-    """An integer written as in the labels: "1000" or "10**6"."""
-    base, _, power = text.strip().partition("**")
-    return int(base) ** int(power) if power else int(base)
+    """A length written as in the labels: "1000", "1e6" or "10**6"."""
+    if "**" in text:
+        base, _, power = text.partition("**")
+        return int(base) ** int(power)
+    if "e" in text:
+        mantissa, _, exp = text.partition("e")
+        return int(mantissa) * 10 ** int(exp)
+    return int(text)
 
 
 def parse_label(label: str, function: str = "") -> Shape | None:
-    """The input described by a benchmark data label, e.g. "1000x1000 axis=0 float32 nan"
-    or "(10**6,) w=100 float64"; None when the label does not say."""
-    m = re.match(r"\s*(\d+)x(\d+)\b|\s*\(([^)]*)\)", label)
-    if m is None:
+    """The input described by a benchmark data label, e.g. "1000x1000 axis 0 float32 nan"
+    or "1e6 float64 window 100"; None when the label does not say."""
+    words = label.split()
+    if not words:
         return None
-    if m.group(1):
-        shape = (int(m.group(1)), int(m.group(2)))
-    else:
-        try:
-            shape = tuple(_number(p) for p in m.group(3).split(",") if p.strip())
-        except ValueError:
-            return None
-    dtype = next((d for d in _DTYPES if d in label), "float64")
-    am = re.search(r"axis=(-?\d+|None)", label)
+    try:
+        shape = tuple(_number(p) for p in re.split(r"[x,]", words[0].strip("(),")) if p)
+    except ValueError:
+        return None
+    dtype = next((d for d in _DTYPES if d in words), "float64")
+    am = re.search(r"\baxis[ =](-?\d+|None)", label)
     if am is not None:
         axis = None if am.group(1) == "None" else int(am.group(1))
+    elif "whole" in words:
+        axis = None
     else:
         # The functions' own defaults: the whole array for reductions, else the last axis.
         axis = None if BOUNDS.get(function, (SCAN, False))[0] == SCAN else -1

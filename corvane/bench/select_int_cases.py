@@ -9,7 +9,7 @@ from functools import partial
 import numpy as np
 
 import corvane as cr
-from corvane.bench.data import against_median_of_three, optional
+from corvane.bench.data import against_median_of_three, label, optional
 from corvane.bench.harness import Case, Peer
 
 numbagg = optional("numbagg")
@@ -21,12 +21,9 @@ def _extreme_cases(quick: bool) -> list[Case]:
     for dtype in ("int64",) if quick else ("int64", "int32"):
         a = rng.integers(-(10**9), 10**9, 10**6).astype(dtype)
         for name in ("nanmin", "nanmax", "nanargmin", "nanargmax"):
-            peers = [Peer("numpy", partial(getattr(np, name), a))]
-            if numbagg is not None:
-                peers.append(Peer("numbagg", partial(getattr(numbagg, name), a)))
-            out.append(
-                Case(name, f"(10**6,) {dtype}", partial(getattr(cr, name), a), tuple(peers))
-            )
+            nb = None if numbagg is None else partial(getattr(numbagg, name), a)
+            peers = (Peer("numpy", partial(getattr(np, name), a)), Peer("numbagg", nb))
+            out.append(Case(name, label(a.shape, dtype), partial(getattr(cr, name), a), peers))
     return out
 
 
@@ -36,11 +33,11 @@ def _adversary_cases(quick: bool) -> list[Case]:
         k = n // 2
         a = against_median_of_three(n, k)
         z = against_median_of_three(n, k, signed_zeros=True)
-        label = f"({n},) against median-of-three"
+        data = f"{label(a.shape, 'float64')} against median-of-three"
         for name, peer in (("partition", np.partition), ("argpartition", np.argpartition)):
             native = partial(getattr(cr, name), a, k)
-            out.append(Case(name, label, native, (Peer("numpy", partial(peer, a, k)),)))
-        zeros = f"{label}, both zeros"
+            out.append(Case(name, data, native, (Peer("numpy", partial(peer, a, k)),)))
+        zeros = f"{data}, both zeros"
         out.append(
             Case("median", zeros, partial(cr.median, z), (Peer("numpy", partial(np.median, z)),))
         )

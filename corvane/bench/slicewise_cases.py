@@ -3,20 +3,15 @@ replace against NumPy's boolean assignment."""
 
 from __future__ import annotations
 
-from collections.abc import Callable
-
 import numpy as np
 
 import corvane as cr
-from corvane.bench.data import Input, make, optional, reduce_inputs
-from corvane.bench.harness import Case, Peer
+from corvane.bench.data import Array, Input, label, make, optional, reduce_inputs
+from corvane.bench.harness import Case, Peer, bind
 
 numbagg = optional("numbagg")
 pandas = optional("pandas")
-try:
-    import scipy.stats as scipy_stats
-except ImportError:
-    scipy_stats = None
+scipy_stats = optional("scipy.stats")
 
 # How far push fills, in every case.
 LIMIT = 10
@@ -33,57 +28,47 @@ def _partition_cases(inputs: list[Input]) -> list[Case]:
         func = getattr(cr, name)
         for inp in inputs:
             a, axis, kth = inp.array, inp.axis, _kth(inp)
-            out.append(
-                Case(
-                    name,
-                    inp.label,
-                    lambda f=func, a=a, k=kth, axis=axis: f(a, k, axis),
-                    (Peer("numpy", lambda f=peer, a=a, k=kth, axis=axis: f(a, k, axis)),),
-                )
-            )
+            theirs = Peer(f"numpy {name}", bind(peer, a, kth, axis))
+            out.append(Case(name, inp.label, bind(func, a, kth, axis), (theirs,)))
     return out
 
 
-def _rank_cases(inputs: list[Input]) -> list[Case]:
+def _rank_peer(a: Array, axis: int | None, policy: str) -> Peer:
     if scipy_stats is None:
-        return []
+        return Peer("scipy rankdata", None)
+    rank = scipy_stats.rankdata
+    return Peer("scipy rankdata", lambda: rank(a, axis=axis, nan_policy=policy))
+
+
+def _rank_cases(inputs: list[Input]) -> list[Case]:
     out = []
     for inp in inputs:
         a, axis = inp.array, inp.axis
         if not np.isnan(a).any():
-            # scipy's rankdata agrees with corvane's only on NaN-free data.
-            out.append(
-                Case(
-                    "rankdata",
-                    inp.label,
-                    lambda a=a, axis=axis: cr.rankdata(a, axis=axis),
-                    (Peer("scipy", lambda a=a, axis=axis: scipy_stats.rankdata(a, axis=axis)),),
-                )
-            )
-        out.append(
-            Case(
-                "nanrankdata",
-                inp.label,
-                lambda a=a, axis=axis: cr.nanrankdata(a, axis=axis),
-                (
-                    Peer(
-                        "scipy",
-                        lambda a=a, axis=axis: scipy_stats.rankdata(
-                            a, axis=axis, nan_policy="omit"
-                        ),
-                    ),
-                ),
-            )
-        )
+            # SciPy's rankdata agrees with corvane's only on NaN-free data.
+            ours = bind(cr.rankdata, a, axis=axis)
+            out.append(Case("rankdata", inp.label, ours, (_rank_peer(a, axis, "propagate"),)))
+        nan_ours = bind(cr.nanrankdata, a, axis=axis)
+        out.append(Case("nanrankdata", inp.label, nan_ours, (_rank_peer(a, axis, "omit"),)))
     return out
 
 
-def _pandas_ffill(a: np.ndarray, axis: int) -> Callable[[], object]:
-    if a.ndim == 1:
+def _push_peers(a: Array, axis: int) -> list[Peer]:
+    peers = []
+    if pandas is None:
+        peers.append(Peer("pandas ffill", None))
+    elif a.ndim == 1:
         series = pandas.Series(a)
-        return lambda: series.ffill(limit=LIMIT)
-    frame = pandas.DataFrame(a)
-    return lambda: frame.ffill(axis=axis, limit=LIMIT)
+        peers.append(Peer("pandas ffill", lambda: series.ffill(limit=LIMIT)))
+    else:
+        frame = pandas.DataFrame(a)
+        peers.append(Peer("pandas ffill", lambda: frame.ffill(axis=axis % 2, limit=LIMIT)))
+    if numbagg is None:
+        peers.append(Peer("numbagg ffill", None))
+    else:
+        ffill = numbagg.ffill
+        peers.append(Peer("numbagg ffill", lambda: ffill(a, limit=LIMIT, axis=axis)))
+    return peers
 
 
 def _push_cases(inputs: list[Input]) -> list[Case]:
@@ -93,20 +78,12 @@ def _push_cases(inputs: list[Input]) -> list[Case]:
             continue  # push has no whole-array form
         a = inp.array
         axis = -1 if inp.axis is None else inp.axis
-        peers = []
-        if pandas is not None:
-            peers.append(Peer("pandas", _pandas_ffill(a, axis % a.ndim)))
-        if numbagg is not None:
-            peers.append(
-                Peer("numbagg", lambda a=a, axis=axis: numbagg.ffill(a, limit=LIMIT, axis=axis))
-            )
-        out.append(
-            Case("push", inp.label, lambda a=a, axis=axis: cr.push(a, LIMIT, axis), tuple(peers))
-        )
+        ours = bind(cr.push, a, LIMIT, axis)
+        out.append(Case("push", inp.label, ours, tuple(_push_peers(a, axis))))
     return out
 
 
-def _replace_pair(a: np.ndarray) -> tuple[float, float]:
+def _replace_pair(a: Array) -> tuple[float, float]:
     """A value present in `a` and one that is not."""
     return (np.nan, 1e300) if np.isnan(a).any() else (1.0, 99.0)
 
@@ -128,17 +105,17 @@ def _replace_cases(quick: bool) -> list[Case]:
                 a = np.round(make(shape, "float64", nans) * 3).astype(dtype)
                 b = a.copy()
                 old, new = _replace_pair(a)
-                label = f"{shape} {dtype}{' nan' if nans else ''}"
 
-                def native(a=a, old=old, new=new):
+                def native(a: np.ndarray = a, old: float = old, new: float = new) -> None:
                     cr.replace(a, old, new)
                     cr.replace(a, new, old)
 
-                def peer(b=b, old=old, new=new):
+                def peer(b: np.ndarray = b, old: float = old, new: float = new) -> None:
                     _numpy_replace(b, old, new)
                     _numpy_replace(b, new, old)
 
-                out.append(Case("replace", label, native, (Peer("numpy", peer),)))
+                name = label(shape, dtype, nans)
+                out.append(Case("replace", name, native, (Peer("numpy a[a == old] = new", peer),)))
     return out
 
 

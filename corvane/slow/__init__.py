@@ -7,35 +7,70 @@ for the native kernels.
 
 from __future__ import annotations
 
-from corvane.slow.elemental import replace
-from corvane.slow.move import (
-    move_argmax,
-    move_argmin,
-    move_max,
-    move_mean,
-    move_median,
-    move_min,
-    move_rank,
-    move_std,
-    move_sum,
-    move_var,
-)
-from corvane.slow.reduce import (
-    allnan,
-    anynan,
-    median,
-    nanargmax,
-    nanargmin,
-    nanmax,
-    nanmean,
-    nanmedian,
-    nanmin,
-    nanstd,
-    nansum,
-    nanvar,
-    ss,
-)
-from corvane.slow.slicewise import argpartition, nanrankdata, partition, push, rankdata
+from typing import TYPE_CHECKING
+
+# The functions here take the arguments and give the results of the compiled ones,
+# so they carry the same typed signatures: those of the compiled modules' stubs.
+if TYPE_CHECKING:
+    from corvane.elemental import replace
+    from corvane.move import (
+        move_argmax,
+        move_argmin,
+        move_max,
+        move_mean,
+        move_median,
+        move_min,
+        move_rank,
+        move_std,
+        move_sum,
+        move_var,
+    )
+    from corvane.reduce import (
+        allnan,
+        anynan,
+        median,
+        nanargmax,
+        nanargmin,
+        nanmax,
+        nanmean,
+        nanmedian,
+        nanmin,
+        nanstd,
+        nansum,
+        nanvar,
+        ss,
+    )
+    from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata
+else:
+    from corvane.slow.elemental import replace
+    from corvane.slow.move import (
+        move_argmax,
+        move_argmin,
+        move_max,
+        move_mean,
+        move_median,
+        move_min,
+        move_rank,
+        move_std,
+        move_sum,
+        move_var,
+    )
+    from corvane.slow.reduce import (
+        allnan,
+        anynan,
+        median,
+        nanargmax,
+        nanargmin,
+        nanmax,
+        nanmean,
+        nanmedian,
+        nanmin,
+        nanstd,
+        nansum,
+        nanvar,
+        ss,
+    )
+    from corvane.slow.slicewise import argpartition, nanrankdata, partition, push, rankdata
 
 __all__ = [
     "allnan",

@@ -14,6 +14,11 @@ Kind = Literal["f64", "f32", "i64", "i32"]
 #: Result of a reduction: a Python scalar over the whole array, else an array.
 ReduceResult: TypeAlias = float | int | bool | np.generic | npt.NDArray[Any]
 
+try:
+    from numpy.exceptions import AxisError
+except ImportError:  # NumPy < 1.25
+    from numpy import AxisError  # type: ignore[attr-defined,no-redef]
+
 INT_MIN = -(2**31)
 INT_MAX = 2**31 - 1
 
@@ -45,9 +50,9 @@ def check_axis(axis: int, ndim: int) -> int:
     if axis < 0:
         axis += ndim
         if axis < 0:
-            raise ValueError(f"axis(={axis}) out of bounds")
+            raise AxisError(f"axis(={axis}) out of bounds")
     elif axis >= ndim:
-        raise ValueError(f"axis(={axis}) out of bounds")
+        raise AxisError(f"axis(={axis}) out of bounds")
     return axis
 
 

@@ -11,6 +11,16 @@ inline bool type_error(const char *message) {
     return false;
 }
 
+// numpy.exceptions.AxisError (numpy.AxisError before NumPy 1.25), looked up by
+// module_init: a subclass of both ValueError and IndexError, as NumPy raises.
+extern PyObject *axis_error_type;
+
+// Sets AxisError "axis(=`value`) out of bounds"; returns false.
+inline bool axis_out_of_bounds(int value) {
+    PyErr_Format(axis_error_type, "axis(=%d) out of bounds", value);
+    return false;
+}
+
 // Looks `key` up in the keyword dictionary and counts it when present, so the
 // caller can compare the count with the dictionary's size afterwards (which
 // rejects unknown and repeated keywords in one test). Borrowed result; null

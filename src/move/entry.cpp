@@ -128,8 +128,7 @@ bool check_axis(const move_args &r, PyArrayObject *a, move_options &o) {
     }
     o.axis = o.axis_arg < 0 ? o.axis_arg + ndim : o.axis_arg;
     if (o.axis < 0 || o.axis >= ndim) {
-        PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", o.axis);
-        return false;
+        return axis_out_of_bounds(o.axis);
     }
     return true;
 }

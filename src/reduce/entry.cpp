@@ -86,12 +86,10 @@ bool normalise_axis(int value, bool whole, int ndim, int &axis) {
     if (value < 0) {
         value += ndim;
         if (value < 0) {
-            PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
-            return false;
+            return axis_out_of_bounds(value);
         }
     } else if (value >= ndim) {
-        PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
-        return false;
+        return axis_out_of_bounds(value);
     }
     // Along the only axis of a 1-d array is the same as over all of it.
     axis = ndim == 1 ? -1 : value;

@@ -73,11 +73,6 @@ bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args 
     return true;
 }
 
-bool axis_out_of_bounds(int value) {
-    PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", value);
-    return false;
-}
-
 // An integer argument converted ahead of its checks: its value, or the fact
 // that it was not an integer (reported later, where the checks come).
 struct int_arg {
