@@ -1,4 +1,5 @@
-"""``python -m corvane.bench [--quick] [--only NAME] [--limits] [--json FILE] [--csv FILE] [--plot FILE]``"""
+"""``python -m corvane.bench [--quick] [--only NAME] [--limits] [--json FILE] [--csv FILE]
+[--plot FILE]``"""
 
 from __future__ import annotations
 

@@ -102,10 +102,10 @@ def _number(text: str) -> int:
     """A length written as in the labels: "1000", "1e6" or "10**6"."""
     if "**" in text:
         base, _, power = text.partition("**")
-        return int(base) ** int(power)
+        return int(int(base) ** int(power))
     if "e" in text:
         mantissa, _, exp = text.partition("e")
-        return int(mantissa) * 10 ** int(exp)
+        return int(int(mantissa) * 10 ** int(exp))
     return int(text)
 
 

@@ -105,7 +105,8 @@ def as_array(a: npt.ArrayLike) -> npt.NDArray[Any]:
 def is_missing(x: npt.NDArray[Any]) -> npt.NDArray[np.bool_]:
     """Where ``x`` holds NaN (float, complex) or NaT (datetime64, timedelta64)."""
     if x.dtype.kind in "fcmM":
-        return np.isnan(x)
+        missing: npt.NDArray[np.bool_] = np.isnan(x)
+        return missing
     return np.zeros(x.shape, bool)
 
 

@@ -102,7 +102,8 @@ def _select_kth(v: list[Any], k: int, index: list[int] | None) -> None:
 def _as_list(line: Array) -> list[Any]:
     """A line's values as Python numbers; NaT becomes NaN, which compares false as NaT does."""
     if line.dtype.kind not in "mM":
-        return line.tolist()
+        values: list[Any] = line.tolist()
+        return values
     nat = np.isnat(line).tolist()
     return [math.nan if m else v for v, m in zip(line.view(np.int64).tolist(), nat, strict=True)]
 

@@ -39,7 +39,7 @@ PyObject *add_chain(PyObject *, PyObject *arg) {
 
 PyMethodDef methods[] = {
     {"add_chain", add_chain, METH_O,
-     "add_chain(a)\n--\n\nThe float64 elements of `a` added in order into one sum."},
+     "add_chain(a, /)\n--\n\nThe float64 elements of `a` added in order into one sum."},
     {nullptr, nullptr, 0, nullptr},
 };
 
