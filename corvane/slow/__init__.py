@@ -20,6 +20,7 @@ from corvane.slow.move import (
     move_sum,
     move_var,
 )
+from corvane.slow.quantile import nanquantile, quantile
 from corvane.slow.reduce import (
     allnan,
     anynan,
@@ -35,12 +36,20 @@ from corvane.slow.reduce import (
     nanvar,
     ss,
 )
-from corvane.slow.slicewise import argpartition, nanrankdata, partition, push, rankdata
+from corvane.slow.slicewise import (
+    argpartition,
+    bfill,
+    nanrankdata,
+    partition,
+    push,
+    rankdata,
+)
 
 __all__ = [
     "allnan",
     "anynan",
     "argpartition",
+    "bfill",
     "median",
     "move_argmax",
     "move_argmin",
@@ -58,12 +67,14 @@ __all__ = [
     "nanmean",
     "nanmedian",
     "nanmin",
+    "nanquantile",
     "nanrankdata",
     "nanstd",
     "nansum",
     "nanvar",
     "partition",
     "push",
+    "quantile",
     "rankdata",
     "replace",
     "ss",
