@@ -176,9 +176,11 @@ void place_ranks(T *a, npy_intp lo, npy_intp hi, const npy_intp *ranks, npy_intp
         if (right_b < e && ranks[right_b] == w) {
             right_b++;
         }
-        if (right_b < e) {
-            // Gather the values equal to the pivot next to it (runs of equal
-            // values cannot stall the search); ranks among them are placed.
+        if (right_b < e && scatter) {
+            // After a lopsided round, which runs of equal values cause, gather
+            // the values equal to the pivot next to it, so that such runs
+            // cannot stall the search; ranks among them are placed. (An extra
+            // pass that a balanced round does not need.)
             right_lo = partition_front(a, w + 1, hi, [p](T x) { return !(p < x); });
             right_b = std::lower_bound(ranks + right_b, ranks + e, right_lo) - ranks;
         }
