@@ -19,11 +19,12 @@
 // in double first, as NumPy does for a Python float q); integers give float64,
 // with b - a formed exactly.
 //
-// Each slice is copied into one scratch buffer and the ranks the q's need are
-// selected, not sorted: the middle one first, which splits the range so that
-// the others are searched for inside the parts on either side. Several q on
-// one slice share the work, and a lone rank at either end of its part (the
-// second neighbour of a q, say) is found by a min or max scan.
+// Each slice is copied into one scratch buffer and one neighbour of each q is
+// put in its sorted place by selection, not sorting: one partition serves all
+// the ranks on both of its sides, so several q on one slice share the work; a
+// rank left alone in a long part is first cut down with pivots from a sample,
+// one at an end of its part is a min or max scan. The other neighbour is then
+// a scan of the values between two placed ranks.
 #pragma once
 
 #include <algorithm>
