@@ -1,4 +1,4 @@
-"""quantile and nanquantile against NumPy and numbagg (one thread); bfill against
+"""quantile and nanquantile against NumPy and numbagg; bfill against
 pandas, numbagg and corvane's own push on the same input.
 
 The quantile rows take one q and five q on the same data, so the pair shows what
@@ -22,13 +22,6 @@ ONE_Q = 0.3
 FIVE_Q = [0.1, 0.25, 0.5, 0.75, 0.9]
 # How far bfill fills, as push's rows do.
 LIMIT = 10
-
-
-def _one_numba_thread() -> None:
-    """numbagg's peers run single-threaded, like corvane."""
-    numba = optional("numba")
-    if numba is not None:
-        numba.set_num_threads(1)
 
 
 def _inputs(quick: bool) -> list[tuple[str, np.ndarray, int | None]]:
@@ -97,5 +90,4 @@ def _bfill_cases(quick: bool) -> list[Case]:
 
 
 def cases(quick: bool) -> list[Case]:
-    _one_numba_thread()
     return _quantile_cases(quick) + _bfill_cases(quick)
