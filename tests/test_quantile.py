@@ -172,7 +172,11 @@ def test_many_quantiles_of_long_slices_share_one_selection():
             a[rng.random(a.shape) < 0.2] = nan
         for name in NAMES:
             got = getattr(cr, name)(a, qs, axis=1)
-            np.testing.assert_array_equal(got, _numpy_quantiles(name, a, list(qs), 1))
+            want = _numpy_quantiles(name, a, list(qs), 1)
+            if dtype == "float32" and not NUMPY2:  # interpolated in float64 there
+                np.testing.assert_allclose(got, want, rtol=1e-6, atol=1e-4)
+            else:
+                np.testing.assert_array_equal(got, want)
 
 
 def test_long_and_patterned_series_stay_exact():
