@@ -2,11 +2,11 @@
 
 Reductions (``nansum``, ``nanmean``, ``nanstd``, ``nanvar``, ``nanmin``,
 ``nanmax``, ``nanargmin``, ``nanargmax``, ``ss``, ``median``, ``nanmedian``,
-``anynan``, ``allnan``), moving windows (``move_*``), partition and ranking
-along an axis (``partition``, ``argpartition``, ``rankdata``, ``nanrankdata``,
-``push``) and in-place ``replace``. Every function is native for float64,
-float32, int64 and int32 arrays and falls back to :mod:`corvane.slow` for the
-rest.
+``quantile``, ``nanquantile``, ``anynan``, ``allnan``), moving windows
+(``move_*``), partition, ranking and filling along an axis (``partition``,
+``argpartition``, ``rankdata``, ``nanrankdata``, ``push``, ``bfill``) and
+in-place ``replace``. Every function is native for float64, float32, int64 and
+int32 arrays and falls back to :mod:`corvane.slow` for the rest.
 """
 
 
@@ -62,12 +62,21 @@ from corvane.reduce import (  # noqa: E402
     nanmean,
     nanmedian,
     nanmin,
+    nanquantile,
     nanstd,
     nansum,
     nanvar,
+    quantile,
     ss,
 )
-from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata  # noqa: E402
+from corvane.slicewise import (  # noqa: E402
+    argpartition,
+    bfill,
+    nanrankdata,
+    partition,
+    push,
+    rankdata,
+)
 
 __version__ = "0.1.0"
 
@@ -75,6 +84,7 @@ __all__ = [
     "allnan",
     "anynan",
     "argpartition",
+    "bfill",
     "median",
     "move_argmax",
     "move_argmin",
@@ -92,12 +102,14 @@ __all__ = [
     "nanmean",
     "nanmedian",
     "nanmin",
+    "nanquantile",
     "nanrankdata",
     "nanstd",
     "nansum",
     "nanvar",
     "partition",
     "push",
+    "quantile",
     "rankdata",
     "replace",
     "ss",

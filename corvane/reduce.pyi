@@ -6,7 +6,8 @@
 # Overloads are tried in order, so Python bools come before ints and ints before
 # floats (a checker takes a bool for an int and an int for a float). The
 # overload-overlap ignores mark that intended order.
-from typing import overload
+from collections.abc import Sequence
+from typing import SupportsFloat, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -122,6 +123,45 @@ def nanmedian(a: Float32Like, axis: Axis) -> F32Array: ...  # type: ignore[overl
 def nanmedian(a: Float64Like | IntegerLike, axis: Axis) -> F64Array: ...
 @overload
 def nanmedian(a: npt.ArrayLike, axis: Axis) -> npt.NDArray[np.inexact]: ...
+
+# Quantiles follow the medians; a sequence of q gives an array whose first
+# dimension is q's, also over the whole array.
+Quantiles = Sequence[SupportsFloat] | npt.NDArray[np.floating]
+
+@overload
+def quantile(a: NativeFloat | IntegerLike, q: SupportsFloat, axis: None = None) -> float: ...
+@overload
+def quantile(a: npt.ArrayLike, q: SupportsFloat, axis: None = None) -> float | np.inexact: ...
+@overload
+def quantile(  # type: ignore[overload-overlap]
+    a: Float32Like, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> F32Array: ...
+@overload
+def quantile(
+    a: Float64Like | IntegerLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> F64Array: ...
+@overload
+def quantile(
+    a: npt.ArrayLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> npt.NDArray[np.inexact]: ...
+@overload
+def nanquantile(a: NativeFloat | IntegerLike, q: SupportsFloat, axis: None = None) -> float: ...
+@overload
+def nanquantile(
+    a: npt.ArrayLike, q: SupportsFloat, axis: None = None
+) -> float | np.inexact: ...
+@overload
+def nanquantile(  # type: ignore[overload-overlap]
+    a: Float32Like, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> F32Array: ...
+@overload
+def nanquantile(
+    a: Float64Like | IntegerLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> F64Array: ...
+@overload
+def nanquantile(
+    a: npt.ArrayLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+) -> npt.NDArray[np.inexact]: ...
 
 # Extremes keep the input's element type.
 @overload

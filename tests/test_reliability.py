@@ -22,7 +22,9 @@ ANY_AXIS = ["nansum", "nanmean", "nanmin", "nanmax", "nanargmin", "nanargmax", "
 WITH_DDOF = ["nanstd", "nanvar"]
 MOVING = ["move_sum", "move_mean", "move_std", "move_var", "move_min", "move_max",
           "move_argmin", "move_argmax", "move_median", "move_rank"]  # fmt: skip
-ALL = [*ANY_AXIS, *WITH_DDOF, *MOVING, "partition", "argpartition", "push", "replace"]
+QUANTILES = ["quantile", "nanquantile"]
+FILLS = ["push", "bfill"]
+ALL = [*ANY_AXIS, *WITH_DDOF, *QUANTILES, *MOVING, "partition", "argpartition", *FILLS, "replace"]
 
 DATA = np.array([[1.0, np.nan, 3.0, 2.0], [4.0, 5.0, np.nan, 0.5], [7.0, 1.0, 2.0, 2.0]])
 
@@ -39,7 +41,9 @@ def call_forms(name: str, a: np.ndarray) -> list:
         return [lambda: f(a, 2), lambda: f(a, 3, min_count=1, axis=0)]
     if name in ("partition", "argpartition"):
         return [lambda: f(a, 1), lambda: f(a, kth=0, axis=0), lambda: f(a, 2, None)]
-    if name == "push":
+    if name in QUANTILES:
+        return [lambda: f(a, 0.5), lambda: f(a, [0.1, 0.9], 0), lambda: f(a=a, q=0.3, axis=-1)]
+    if name in FILLS:
         return [lambda: f(a), lambda: f(a, 1, axis=0), lambda: f(a=a, n=2)]
     assert name == "replace"
     return [lambda: f(a.copy(), np.nan, 0.0), lambda: f(a=a.copy(), old=1.0, new=2.0)]
@@ -55,7 +59,9 @@ def error_forms(name: str, a: np.ndarray) -> list:
         forms += [lambda: f(a, 0), lambda: f(a, 2, 3), lambda: f(a, 2, axis=7)]
     elif name in ("partition", "argpartition"):
         forms += [lambda: f(a, 9), lambda: f(a, "x")]
-    elif name == "push":
+    elif name in QUANTILES:
+        forms += [lambda: f(a, 1.5), lambda: f(a, [0.5], 5), lambda: f(a, "x")]
+    elif name in FILLS:
         forms += [lambda: f(a, -1), lambda: f(a, axis=4)]
     else:
         forms += [lambda: f([1.0], 1.0, 2.0), lambda: f(a.copy(), "x", 1.0)]
@@ -246,13 +252,15 @@ def test_every_layout_gives_the_same_result(data, name):
 
 def _message_cases() -> list[tuple[str, tuple, dict]]:
     """Every argument error the module tests check the exact message of."""
+    import test_bfill
     import test_elemental
     import test_move
+    import test_quantile
     import test_reduce
     import test_slicewise
 
     cases = []
-    for module in (test_reduce, test_move, test_slicewise):
+    for module in (test_reduce, test_quantile, test_move, test_slicewise, test_bfill):
         cases += [(name, args, kwargs) for name, args, kwargs, *_ in module.ARG_ERRORS]
     a = np.array([1.0, 0.0])
     cases += [("replace", (a, *args), kwargs) for args, kwargs, _ in test_elemental.ARG_ERRORS]

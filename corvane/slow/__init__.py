@@ -35,12 +35,14 @@ if TYPE_CHECKING:
         nanmean,
         nanmedian,
         nanmin,
+        nanquantile,
         nanstd,
         nansum,
         nanvar,
+        quantile,
         ss,
     )
-    from corvane.slicewise import argpartition, nanrankdata, partition, push, rankdata
+    from corvane.slicewise import argpartition, bfill, nanrankdata, partition, push, rankdata
 else:
     from corvane.slow.elemental import replace
     from corvane.slow.move import (
@@ -70,12 +72,14 @@ else:
         nanvar,
         ss,
     )
-    from corvane.slow.slicewise import argpartition, nanrankdata, partition, push, rankdata
+    from corvane.slow.quantile import nanquantile, quantile
+    from corvane.slow.slicewise import argpartition, bfill, nanrankdata, partition, push, rankdata
 
 __all__ = [
     "allnan",
     "anynan",
     "argpartition",
+    "bfill",
     "median",
     "move_argmax",
     "move_argmin",
@@ -93,12 +97,14 @@ __all__ = [
     "nanmean",
     "nanmedian",
     "nanmin",
+    "nanquantile",
     "nanrankdata",
     "nanstd",
     "nansum",
     "nanvar",
     "partition",
     "push",
+    "quantile",
     "rankdata",
     "replace",
     "ss",

@@ -1,4 +1,4 @@
-"""Reference functions of ``corvane.slicewise``: selection, ranking and forward fill.
+"""Reference functions of ``corvane.slicewise``: selection, ranking and filling.
 
 Each works along one axis and returns an array of the input's shape (``rankdata`` and
 ``nanrankdata`` flatten first when ``axis`` is None).  ``partition`` and ``argpartition``
@@ -17,7 +17,7 @@ from corvane.slow._common import as_array, as_c_int, check_axis, is_missing
 
 Array = npt.NDArray[Any]
 
-__all__ = ["argpartition", "nanrankdata", "partition", "push", "rankdata"]
+__all__ = ["argpartition", "bfill", "nanrankdata", "partition", "push", "rankdata"]
 
 
 def _axis_or_flatten(arr: Array, axis: object) -> tuple[Array, int]:
@@ -199,8 +199,9 @@ def nanrankdata(a: npt.ArrayLike, axis: int | None = None) -> Array:
 # --------------------------------------------------------------------------------------
 
 
-def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
-    """Fill missing values (NaNs, or NaTs) with most recent non-missing values."""
+def _fill(a: npt.ArrayLike, n: int | None, axis: int, backward: bool) -> Array:
+    """NaNs filled from the nearest non-NaN value before (after, ``backward``) them
+    along ``axis``, when it is at most ``n`` positions away."""
     arr = as_array(a)
     if axis is None:
         raise ValueError("`axis` cannot be None")
@@ -214,6 +215,8 @@ def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
     if out.dtype.kind not in "fcmM" or out.size == 0:
         return out
     y = np.moveaxis(out, ax, -1)
+    if backward:
+        y = y[..., ::-1]  # a view: filling it fills `out`
     nan = is_missing(y)
     pos = np.arange(y.shape[-1])
     # Position of the latest non-NaN value at or before each position (-1: none yet).
@@ -221,3 +224,13 @@ def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
     fill = nan & (last >= 0) & (pos - last <= limit)
     y[fill] = np.take_along_axis(y, np.maximum(last, 0), axis=-1)[fill]
     return out
+
+
+def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
+    """Fill missing values (NaNs, or NaTs) with most recent non-missing values."""
+    return _fill(a, n, axis, backward=False)
+
+
+def bfill(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Array:
+    """Fill missing values (NaNs, or NaTs) with the next non-missing values."""
+    return _fill(a, n, axis, backward=True)

@@ -15,3 +15,4 @@ CORVANE_EXPORT PyObject *pystr_n;
 CORVANE_EXPORT PyObject *pystr_kth;
 CORVANE_EXPORT PyObject *pystr_old;
 CORVANE_EXPORT PyObject *pystr_new;
+CORVANE_EXPORT PyObject *pystr_q;

@@ -206,6 +206,58 @@ inline constexpr const char allnan[] =
     "Examples\n--------\n"
     ">>> cr.allnan([np.nan, np.nan])\nTrue\n";
 
+#define CORVANE_QUANTILE_PARAMS                                                            \
+    "Parameters\n"                                                                         \
+    "----------\n"                                                                         \
+    "a : array_like\n"                                                                     \
+    "    Input array. If `a` is not an array, a conversion is attempted.\n"                \
+    "q : float or sequence of floats\n"                                                    \
+    "    The quantile(s), each in [0, 1]. A sequence (1-d) gives one result\n"             \
+    "    per element, its dimension first, as NumPy does.\n"                               \
+    "axis : {int, None}, optional\n"                                                       \
+    "    Axis along which the quantiles are computed. The default (axis=None)\n"           \
+    "    computes them over the flattened array.\n"
+
+#define CORVANE_QUANTILE_NOTES                                                             \
+    "The method is NumPy's default, 'linear': the order statistics next to\n"             \
+    "the index (n - 1) * q are interpolated with NumPy's own formula, so the\n"            \
+    "results equal NumPy's bit for bit wherever those two values are finite\n"             \
+    "(NumPy gives NaN next to an infinity, where this gives the order\n"                   \
+    "statistic or the infinity). The values are selected, not sorted.\n"                   \
+    "`float64` results are used for integer inputs; float32 inputs are\n"                  \
+    "interpolated in float32. An empty slice gives NaN.\n\n"
+
+inline constexpr const char quantile[] =
+    CORVANE_SIGNATURE("quantile(a, q, axis=None)")
+    "Compute the q-th quantile of the data along the specified axis.\n\n"
+    CORVANE_QUANTILE_NOTES
+    "NaN is returned for a slice that contains one or more NaNs.\n\n"
+    CORVANE_QUANTILE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The quantile(s); a Python float when `q` is a number and axis is\n"
+    "    None or `a` is one-dimensional.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.quantile([[10, 7, 4], [3, 2, 1]], 0.5)\n3.5\n"
+    ">>> cr.quantile([[10, 7, 4], [3, 2, 1]], [0.25, 0.75], axis=1)\n"
+    "array([[5.5, 1.5],\n"
+    "       [8.5, 2.5]])\n";
+
+inline constexpr const char nanquantile[] =
+    CORVANE_SIGNATURE("nanquantile(a, q, axis=None)")
+    "Compute the q-th quantile of the data along the specified axis, ignoring\n"
+    "NaNs.\n\n"
+    CORVANE_QUANTILE_NOTES
+    "NaN is returned for a slice with no non-NaN element.\n\n"
+    CORVANE_QUANTILE_PARAMS
+    "\nReturns\n-------\n"
+    "y : ndarray or float\n"
+    "    The quantile(s) of the non-NaN elements.\n\n"
+    "Examples\n--------\n"
+    ">>> cr.nanquantile([[10, np.nan, 4], [3, 2, 1]], 0.5)\n3.0\n";
+
+#undef CORVANE_QUANTILE_PARAMS
+#undef CORVANE_QUANTILE_NOTES
 #undef CORVANE_REDUCE_PARAMS
 #undef CORVANE_DDOF_PARAM
 

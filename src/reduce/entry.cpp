@@ -4,6 +4,7 @@
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "reduce/axis.hpp"
 
 namespace corvane {
 
@@ -60,42 +61,6 @@ bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &
     return true;
 }
 
-// Reads `axis` as an integer (unchecked); `whole` for None, the whole-array
-// path. False with TypeError when it is not an integer.
-bool read_axis(PyObject *axis_obj, int &value, bool &whole) {
-    whole = axis_obj == Py_None;
-    value = 0;
-    if (whole) {
-        return true;
-    }
-    value = PyArray_PyIntAsInt(axis_obj);
-    if (value == -1 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, "`axis` must be an integer or None");
-        return false;
-    }
-    return true;
-}
-
-// Normalises an axis read by read_axis; -1 marks the whole-array path.
-// Returns false with ValueError when it is out of range.
-bool normalise_axis(int value, bool whole, int ndim, int &axis) {
-    if (whole) {
-        axis = -1;
-        return true;
-    }
-    if (value < 0) {
-        value += ndim;
-        if (value < 0) {
-            return axis_out_of_bounds(value);
-        }
-    } else if (value >= ndim) {
-        return axis_out_of_bounds(value);
-    }
-    // Along the only axis of a 1-d array is the same as over all of it.
-    axis = ndim == 1 ? -1 : value;
-    return true;
-}
-
 }  // namespace
 
 PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds) {
@@ -133,16 +98,8 @@ PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds)
         arr = py_ref();
         return slow_fallback(f.name, args, kwds);
     }
-    if (!normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
+    if (!settle_array(arr, axis_value, whole, axis)) {
         return nullptr;
-    }
-    // A subclass may keep its own shape rules through ravel and copy (a
-    // matrix stays 2-d), so the kernels see it as a plain array.
-    if (!PyArray_CheckExact(arr.array())) {
-        arr = py_ref::steal(PyArray_View(arr.array(), nullptr, &PyArray_Type));
-        if (!arr) {
-            return nullptr;
-        }
     }
     PyArrayObject *a = arr.array();
     const int t = dtype_index(PyArray_TYPE(a));

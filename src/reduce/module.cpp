@@ -7,12 +7,14 @@
 #include "reduce/extremes.hpp"
 #include "reduce/median.hpp"
 #include "reduce/nan_tests.hpp"
+#include "reduce/quantile_entry.hpp"
 #include "reduce/sums.hpp"
 #include "reduce/variance.hpp"
 
 PyObject *pystr_a = nullptr;
 PyObject *pystr_axis = nullptr;
 PyObject *pystr_ddof = nullptr;
+PyObject *pystr_q = nullptr;
 
 namespace corvane {
 namespace {
@@ -30,6 +32,10 @@ constexpr reduce_function fn_median{"median", REDUCE_KERNELS(median), false};
 constexpr reduce_function fn_nanmedian{"nanmedian", REDUCE_KERNELS(nanmedian), false};
 constexpr reduce_function fn_anynan{"anynan", REDUCE_KERNELS(anynan), false};
 constexpr reduce_function fn_allnan{"allnan", REDUCE_KERNELS(allnan), false};
+constexpr quantile_function fn_quantile{
+    "quantile", CORVANE_FOUR(quantile_whole), CORVANE_FOUR(quantile_axis)};
+constexpr quantile_function fn_nanquantile{
+    "nanquantile", CORVANE_FOUR(nanquantile_whole), CORVANE_FOUR(nanquantile_axis)};
 
 #define METHOD(f) \
     {#f, CORVANE_KW_METHOD(reduce_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
@@ -37,7 +43,12 @@ constexpr reduce_function fn_allnan{"allnan", REDUCE_KERNELS(allnan), false};
 PyMethodDef methods[] = {
     METHOD(nansum),    METHOD(nanmean),   METHOD(nanstd), METHOD(nanvar), METHOD(nanmin),
     METHOD(nanmax),    METHOD(nanargmin), METHOD(nanargmax), METHOD(ss),  METHOD(median),
-    METHOD(nanmedian), METHOD(anynan),    METHOD(allnan), {nullptr, nullptr, 0, nullptr},
+    METHOD(nanmedian), METHOD(anynan),    METHOD(allnan),
+    {"quantile", CORVANE_KW_METHOD(quantile_method<fn_quantile>), METH_VARARGS | METH_KEYWORDS,
+     doc::quantile},
+    {"nanquantile", CORVANE_KW_METHOD(quantile_method<fn_nanquantile>),
+     METH_VARARGS | METH_KEYWORDS, doc::nanquantile},
+    {nullptr, nullptr, 0, nullptr},
 };
 #undef METHOD
 
@@ -49,11 +60,12 @@ const keyword_slot keywords[] = {
     {&pystr_a, "a"},
     {&pystr_axis, "axis"},
     {&pystr_ddof, "ddof"},
+    {&pystr_q, "q"},
 };
 
 }  // namespace
 }  // namespace corvane
 
 CORVANE_EXPORT PyObject *PyInit_reduce(void) {
-    return corvane::module_init(&corvane::module_def, corvane::keywords, 3);
+    return corvane::module_init(&corvane::module_def, corvane::keywords, 4);
 }

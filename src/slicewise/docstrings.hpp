@@ -158,6 +158,33 @@ inline constexpr const char push[] =
     ">>> cr.push(a, n=2)\n"
     "array([5., 5., 5., 6., 6.])\n";
 
+inline constexpr const char bfill[] =
+    CORVANE_SIGNATURE("bfill(a, n=None, axis=-1)")
+    "Fill missing values (NaNs) with the next non-missing values.\n\n"
+    "The mirror image of `push`: filling proceeds along the specified axis\n"
+    "from large index values to small ones. NaNs after the last non-NaN value\n"
+    "of a slice stay NaN.\n\n"
+    "Parameters\n----------\n" CORVANE_A_PARAM
+    "n : {int, None}, optional\n"
+    "    How far back to fill values. If the next non-NaN array element is\n"
+    "    more than `n` index positions away, then the NaN is not filled. The\n"
+    "    default (n = None) is to fill over the entire length of the slice.\n"
+    "    If `n` is an integer it must be nonnegative.\n"
+    "axis : int, optional\n"
+    "    Axis along which the elements of the array are filled. The default\n"
+    "    (axis=-1) is the last axis of `a`. An axis of None is not allowed.\n"
+    "\nReturns\n-------\n"
+    "y : ndarray\n"
+    "    An array with the same shape and dtype as `a`.\n\n"
+    "See Also\n--------\n"
+    "corvane.push: Fill NaNs with most recent non-missing values.\n\n"
+    "Examples\n--------\n"
+    ">>> a = np.array([np.nan, 5, np.nan, np.nan, 6])\n"
+    ">>> cr.bfill(a)\n"
+    "array([5., 5., 6., 6., 6.])\n"
+    ">>> cr.bfill(a, n=1)\n"
+    "array([ 5.,  5., nan,  6.,  6.])\n";
+
 #undef CORVANE_A_PARAM
 #undef CORVANE_PARTITION_NOTES
 #undef CORVANE_KTH_AXIS_PARAMS

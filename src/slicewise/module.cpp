@@ -23,13 +23,15 @@ constexpr slicewise_function fn_rankdata{"rankdata", CORVANE_FOUR(rankdata_axis)
 constexpr slicewise_function fn_nanrankdata{
     "nanrankdata", CORVANE_FOUR(nanrankdata_axis), PARSE_AXIS};
 constexpr slicewise_function fn_push{"push", CORVANE_FOUR(push_axis), PARSE_N};
+constexpr slicewise_function fn_bfill{"bfill", CORVANE_FOUR(bfill_axis), PARSE_N};
 
 #define METHOD(f) \
     {#f, CORVANE_KW_METHOD(slicewise_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
 
 PyMethodDef methods[] = {
     METHOD(partition),   METHOD(argpartition), METHOD(rankdata),
-    METHOD(nanrankdata), METHOD(push),         {nullptr, nullptr, 0, nullptr},
+    METHOD(nanrankdata), METHOD(push),         METHOD(bfill),
+    {nullptr, nullptr, 0, nullptr},
 };
 #undef METHOD
 

@@ -1,8 +1,11 @@
-// push: forward fill of NaNs along an axis, from the most recent non-NaN value
-// at most n positions back.
+// push and bfill: filling of NaNs along an axis, push forward from the most
+// recent non-NaN value at most n positions back, bfill backward from the next
+// non-NaN value at most n positions ahead.
 //
-// Kernels: push_axis_f64 .. push_axis_i32 (push_axis<T> for double, float,
-// int64_t, int32_t); integers hold no NaN, so theirs is a plain copy.
+// Kernels: push_axis<T> and bfill_axis<T> for double, float, int64_t, int32_t;
+// integers hold no NaN, so theirs is a plain copy. Both are one template,
+// fill_axis<T, Back>: bfill is push run over each slice from its end, i.e.
+// with the positions below counted in the direction of filling.
 //
 // The rule, per slice, with last = NaN and last_pos = 0 at its start: a NaN at
 // position i becomes `last` when i - last_pos <= limit, any other value v sets
@@ -49,11 +52,15 @@ inline void push_slice(const char *x, npy_intp in_step, char *y, npy_intp out_st
     }
 }
 
-// push_slice over packed x and y, a vector at a time. In a vector, lane q
-// takes its value from the last non-NaN lane at or before q (a running maximum
-// of lane numbers), or, when there is none, from the vector before (`last`,
-// `last_pos`).
-template <class T>
+// push_slice over packed x and y, a vector at a time. Forward, lane q takes
+// its value from the last lane at or before q that holds one (a running
+// maximum of lane numbers), or, when there is none, from the vectors before
+// (`last`, `last_pos`). Backward, the vectors come from the end of the slice
+// and the same is done in the mirror image: lane q takes its value from the
+// first lane at or after q that holds one (a running minimum), and the last
+// lane of a vector is the first filled. `pos` is each lane's position in the
+// order of filling, counted from the vector's first.
+template <class T, bool Back>
 CORVANE_AVX512 void push_run_avx512(const T *x, T *y, npy_intp len, npy_intp limit) {
     T last = nan_of<T>();
     npy_intp last_pos = 0;
@@ -61,65 +68,95 @@ CORVANE_AVX512 void push_run_avx512(const T *x, T *y, npy_intp len, npy_intp lim
     const int near_limit = limit < 16 ? static_cast<int>(limit) : 16;
     if constexpr (sizeof(T) == 8) {
         const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
-        const __m512i none = _mm512_set1_epi64(-1);
+        // A lane number no lane has, on the side the running extreme ignores.
+        const __m512i none = _mm512_set1_epi64(Back ? 8 : -1);
         for (npy_intp base = 0; base < len; base += 8) {
-            const npy_intp rest = len - base;
-            const __mmask8 live = rest >= 8 ? 0xff : static_cast<__mmask8>((1u << rest) - 1u);
-            const __m512d v = _mm512_maskz_loadu_pd(live, x + base);
+            const npy_intp count = len - base >= 8 ? 8 : len - base;
+            const __mmask8 live = static_cast<__mmask8>((1u << count) - 1u);
+            const npy_intp start = Back ? len - base - count : base;
+            const __m512i pos =
+                Back ? _mm512_sub_epi64(_mm512_set1_epi64(count - 1), lane) : lane;
+            const __m512d v = _mm512_maskz_loadu_pd(live, x + start);
             const __mmask8 value = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q) & live;
-            // src[q]: the last lane <= q holding a value, or -1.
+            // src[q]: the nearest lane holding a value, at or before q in the
+            // order of filling, or `none`.
             __m512i src = _mm512_mask_mov_epi64(none, value, lane);
-            src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 7));
-            src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 6));
-            src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 4));
+            __m512i dist;
+            if constexpr (Back) {
+                src = _mm512_min_epi64(src, _mm512_alignr_epi64(none, src, 1));
+                src = _mm512_min_epi64(src, _mm512_alignr_epi64(none, src, 2));
+                src = _mm512_min_epi64(src, _mm512_alignr_epi64(none, src, 4));
+                dist = _mm512_sub_epi64(src, lane);
+            } else {
+                src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 7));
+                src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 6));
+                src = _mm512_max_epi64(src, _mm512_alignr_epi64(src, none, 4));
+                dist = _mm512_sub_epi64(lane, src);
+            }
             const __mmask8 inside = _mm512_cmp_epi64_mask(src, none, _MM_CMPINT_NE);
-            // Within the vector: q - src <= limit; from before: q <= limit - (base - last_pos).
+            // Within the vector: dist <= limit; from before: pos <= limit - (base - last_pos).
             const npy_intp room = limit - (base - last_pos);
             const int64_t before = room < 8 ? (room < -1 ? -1 : room) : 8;
             const __mmask8 near = _mm512_mask_cmp_epi64_mask(
-                inside, _mm512_sub_epi64(lane, src), _mm512_set1_epi64(near_limit), _MM_CMPINT_LE);
+                inside, dist, _mm512_set1_epi64(near_limit), _MM_CMPINT_LE);
             const __mmask8 far = _mm512_mask_cmp_epi64_mask(
-                static_cast<__mmask8>(~inside), lane, _mm512_set1_epi64(before), _MM_CMPINT_LE);
+                static_cast<__mmask8>(~inside), pos, _mm512_set1_epi64(before), _MM_CMPINT_LE);
             const __m512d taken = _mm512_mask_permutexvar_pd(_mm512_set1_pd(last), inside, src, v);
-            const __m512d out = _mm512_mask_mov_pd(v, static_cast<__mmask8>(~value & (near | far)),
-                                                   taken);
-            _mm512_mask_storeu_pd(y + base, live, out);
+            const __m512d out =
+                _mm512_mask_mov_pd(v, static_cast<__mmask8>(~value & (near | far)), taken);
+            _mm512_mask_storeu_pd(y + start, live, out);
             if (value != 0) {
-                const int top = 31 - __builtin_clz(static_cast<unsigned>(value));
-                last = x[base + top];
-                last_pos = base + top;
+                // The lane filled last that holds a value.
+                const unsigned bits = value;
+                const int at = Back ? __builtin_ctz(bits) : 31 - __builtin_clz(bits);
+                last = x[start + at];
+                last_pos = base + (Back ? count - 1 - at : at);
             }
         }
     } else {
         const __m512i lane =
             _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-        const __m512i none = _mm512_set1_epi32(-1);
+        const __m512i none = _mm512_set1_epi32(Back ? 16 : -1);
         for (npy_intp base = 0; base < len; base += 16) {
-            const npy_intp rest = len - base;
-            const __mmask16 live =
-                rest >= 16 ? 0xffff : static_cast<__mmask16>((1u << rest) - 1u);
-            const __m512 v = _mm512_maskz_loadu_ps(live, x + base);
+            const npy_intp count = len - base >= 16 ? 16 : len - base;
+            const __mmask16 live = static_cast<__mmask16>((1u << count) - 1u);
+            const npy_intp start = Back ? len - base - count : base;
+            const __m512i pos =
+                Back ? _mm512_sub_epi32(_mm512_set1_epi32(static_cast<int>(count) - 1), lane)
+                     : lane;
+            const __m512 v = _mm512_maskz_loadu_ps(live, x + start);
             const __mmask16 value = _mm512_cmp_ps_mask(v, v, _CMP_ORD_Q) & live;
             __m512i src = _mm512_mask_mov_epi32(none, value, lane);
-            src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 15));
-            src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 14));
-            src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 12));
-            src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 8));
+            __m512i dist;
+            if constexpr (Back) {
+                src = _mm512_min_epi32(src, _mm512_alignr_epi32(none, src, 1));
+                src = _mm512_min_epi32(src, _mm512_alignr_epi32(none, src, 2));
+                src = _mm512_min_epi32(src, _mm512_alignr_epi32(none, src, 4));
+                src = _mm512_min_epi32(src, _mm512_alignr_epi32(none, src, 8));
+                dist = _mm512_sub_epi32(src, lane);
+            } else {
+                src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 15));
+                src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 14));
+                src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 12));
+                src = _mm512_max_epi32(src, _mm512_alignr_epi32(src, none, 8));
+                dist = _mm512_sub_epi32(lane, src);
+            }
             const __mmask16 inside = _mm512_cmp_epi32_mask(src, none, _MM_CMPINT_NE);
             const npy_intp room = limit - (base - last_pos);
             const int before = room < 16 ? (room < -1 ? -1 : static_cast<int>(room)) : 16;
             const __mmask16 near = _mm512_mask_cmp_epi32_mask(
-                inside, _mm512_sub_epi32(lane, src), _mm512_set1_epi32(near_limit), _MM_CMPINT_LE);
+                inside, dist, _mm512_set1_epi32(near_limit), _MM_CMPINT_LE);
             const __mmask16 far = _mm512_mask_cmp_epi32_mask(
-                static_cast<__mmask16>(~inside), lane, _mm512_set1_epi32(before), _MM_CMPINT_LE);
+                static_cast<__mmask16>(~inside), pos, _mm512_set1_epi32(before), _MM_CMPINT_LE);
             const __m512 taken = _mm512_mask_permutexvar_ps(_mm512_set1_ps(last), inside, src, v);
             const __m512 out =
                 _mm512_mask_mov_ps(v, static_cast<__mmask16>(~value & (near | far)), taken);
-            _mm512_mask_storeu_ps(y + base, live, out);
+            _mm512_mask_storeu_ps(y + start, live, out);
             if (value != 0) {
-                const int top = 31 - __builtin_clz(static_cast<unsigned>(value));
-                last = x[base + top];
-                last_pos = base + top;
+                const unsigned bits = value;
+                const int at = Back ? __builtin_ctz(bits) : 31 - __builtin_clz(bits);
+                last = x[start + at];
+                last_pos = base + (Back ? count - 1 - at : at);
             }
         }
     }
@@ -164,8 +201,9 @@ bool lanes_pay(const pair_iter &it) {
            it.axis_length <= static_cast<npy_intp>(std::numeric_limits<lane_pos<T>>::max());
 }
 
-// Every slice, a block of neighbouring slices at a time (see lanes_pay).
-template <class T>
+// Every slice, a block of neighbouring slices at a time (see lanes_pay);
+// backward, the rows are taken from the last.
+template <class T, bool Back>
 void push_lanes(pair_iter &it, npy_intp limit) {
     using P = lane_pos<T>;
     const int last_dim = it.outer_last;
@@ -189,7 +227,15 @@ void push_lanes(pair_iter &it, npy_intp limit) {
             }
             const char *x = it.in_ptr + c * static_cast<npy_intp>(sizeof(T));
             char *y = it.out_ptr + c * static_cast<npy_intp>(sizeof(T));
-            for (npy_intp i = 0; i < len; i++, x += it.in_step, y += it.out_step) {
+            npy_intp in_step = it.in_step;
+            npy_intp out_step = it.out_step;
+            if constexpr (Back) {
+                x += (len - 1) * in_step;
+                y += (len - 1) * out_step;
+                in_step = -in_step;
+                out_step = -out_step;
+            }
+            for (npy_intp i = 0; i < len; i++, x += in_step, y += out_step) {
                 push_lanes_row<T>(reinterpret_cast<const T *>(x), reinterpret_cast<T *>(y), last,
                                   last_pos, m, static_cast<P>(i), lane_limit);
             }
@@ -199,41 +245,57 @@ void push_lanes(pair_iter &it, npy_intp limit) {
 
 // The slice loops of the float kernels, compiled for any x86-64 and for
 // AVX-512 (chosen at run time; everything they call inlined into them).
-template <class T, bool Simd>
+template <class T, bool Simd, bool Back>
 void push_slices(pair_iter &it, npy_intp limit) {
     const npy_intp len = it.axis_length;
     if (lanes_pay<T>(it)) {
-        push_lanes<T>(it, limit);
+        push_lanes<T, Back>(it, limit);
         return;
     }
     const bool packed = it.in_step == static_cast<npy_intp>(sizeof(T)) &&
                         it.out_step == static_cast<npy_intp>(sizeof(T));
+    if constexpr (Back) {
+        // The slices from the last as well, so that memory is walked in one
+        // direction (rows of a C-ordered array read backward one after the
+        // other, forward, cost a quarter more than one backward sweep).
+        for (int k = 0; k <= it.outer_last && it.slice_count > 0; k++) {
+            it.in_ptr += (it.outer_extent[k] - 1) * it.in_outer_stride[k];
+            it.out_ptr += (it.outer_extent[k] - 1) * it.out_outer_stride[k];
+            it.in_outer_stride[k] = -it.in_outer_stride[k];
+            it.out_outer_stride[k] = -it.out_outer_stride[k];
+        }
+    }
     for (; it.more(); it.next()) {
         if constexpr (Simd) {
             if (packed) {
-                push_run_avx512<T>(reinterpret_cast<const T *>(it.in_ptr),
-                                   reinterpret_cast<T *>(it.out_ptr), len, limit);
+                push_run_avx512<T, Back>(reinterpret_cast<const T *>(it.in_ptr),
+                                         reinterpret_cast<T *>(it.out_ptr), len, limit);
                 continue;
             }
         }
-        push_slice<T>(it.in_ptr, it.in_step, it.out_ptr, it.out_step, len, limit);
+        if constexpr (Back) {
+            push_slice<T>(it.in_ptr + (len - 1) * it.in_step, -it.in_step,
+                          it.out_ptr + (len - 1) * it.out_step, -it.out_step, len, limit);
+        } else {
+            push_slice<T>(it.in_ptr, it.in_step, it.out_ptr, it.out_step, len, limit);
+        }
     }
 }
-template <class T>
+template <class T, bool Back>
 __attribute__((flatten)) void push_slices_plain(pair_iter &it, npy_intp limit) {
-    push_slices<T, false>(it, limit);
+    push_slices<T, false, Back>(it, limit);
 }
-template <class T>
+template <class T, bool Back>
 CORVANE_AVX512 __attribute__((flatten)) void push_slices_avx512(pair_iter &it, npy_intp limit) {
-    push_slices<T, true>(it, limit);
+    push_slices<T, true, Back>(it, limit);
 }
 
 }  // namespace detail
 
 // A C-ordered copy of `a` (a plain ndarray) with the NaNs of every slice along
-// `axis` filled forward; `n` < 0 means no limit.
-template <class T>
-PyObject *push_axis(PyArrayObject *a, int axis, int n) {
+// `axis` filled forward (backward when `Back`); `n` < 0 means no limit.
+template <class T, bool Back>
+PyObject *fill_axis(PyArrayObject *a, int axis, int n) {
     py_ref y = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
                                            PyArray_DescrFromType(dtype<T>::typenum), 0));
     if (!y) {
@@ -252,13 +314,18 @@ PyObject *push_axis(PyArrayObject *a, int axis, int n) {
         if (it.axis_length != 0) {
             gil_released nogil(worth_releasing(PyArray_SIZE(a)));
             if (simd) {
-                detail::push_slices_avx512<T>(it, limit);
+                detail::push_slices_avx512<T, Back>(it, limit);
             } else {
-                detail::push_slices_plain<T>(it, limit);
+                detail::push_slices_plain<T, Back>(it, limit);
             }
         }
     }
     return y.release();
 }
+
+template <class T>
+inline constexpr slicewise_kernel push_axis = fill_axis<T, false>;
+template <class T>
+inline constexpr slicewise_kernel bfill_axis = fill_axis<T, true>;
 
 }  // namespace corvane

@@ -1,0 +1,146 @@
+#include "reduce/quantile_entry.hpp"
+
+#include "frame/args.hpp"
+#include "frame/fallback.hpp"
+#include "frame/input_check.hpp"
+#include "frame/keywords.hpp"
+#include "reduce/axis.hpp"
+
+namespace corvane {
+
+namespace {
+
+const char q_type_message[] = "`q` must be a float or a 1-d sequence of floats";
+
+struct quantile_args {
+    PyObject *a = nullptr;
+    PyObject *q = nullptr;
+    PyObject *axis = Py_None;
+};
+
+// The rules of the other reductions, with `q` required after `a`.
+bool parse_args(PyObject *args, PyObject *kwds, quantile_args &r) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(args);
+    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
+        if (n != 2 && n != 3) {
+            return type_error("wrong number of arguments");
+        }
+        r.a = PyTuple_GET_ITEM(args, 0);
+        r.q = PyTuple_GET_ITEM(args, 1);
+        if (n == 3) {
+            r.axis = PyTuple_GET_ITEM(args, 2);
+        }
+        return true;
+    }
+    if (n > 2) {
+        return type_error("wrong number of arguments");
+    }
+    Py_ssize_t found = 0;
+    if (n == 0) {
+        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
+        if (r.a == nullptr) {
+            return false;
+        }
+    } else {
+        r.a = PyTuple_GET_ITEM(args, 0);
+    }
+    if (n <= 1) {
+        r.q = require_keyword(kwds, pystr_q, found, "Cannot find `q` keyword input");
+        if (r.q == nullptr) {
+            return false;
+        }
+    } else {
+        r.q = PyTuple_GET_ITEM(args, 1);
+    }
+    PyObject *axis = take_keyword(kwds, pystr_axis, found);
+    if (PyErr_Occurred()) {
+        return false;
+    }
+    r.axis = axis != nullptr ? axis : Py_None;
+    if (found != PyDict_GET_SIZE(kwds)) {
+        return type_error("wrong number of keyword arguments");
+    }
+    return true;
+}
+
+// Reads `q` as float64 values: a Python float directly (into `one`), anything
+// else through NumPy into `held`, which keeps the values alive.
+bool parse_q(PyObject *q_obj, double &one, py_ref &held, quantile_q &q) {
+    if (PyFloat_Check(q_obj)) {
+        one = PyFloat_AS_DOUBLE(q_obj);
+        q = {&one, 1, false};
+    } else {
+        py_ref raw = as_array(q_obj);
+        if (!raw) {
+            PyErr_Clear();
+            return type_error(q_type_message);
+        }
+        const char kind = PyArray_DESCR(raw.array())->kind;
+        if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
+            return type_error(q_type_message);
+        }
+        if (PyArray_NDIM(raw.array()) > 1) {
+            PyErr_SetString(PyExc_ValueError, q_type_message);
+            return false;
+        }
+        held = py_ref::steal(PyArray_FromAny(raw.get(), PyArray_DescrFromType(NPY_FLOAT64), 0, 0,
+                                             NPY_ARRAY_CARRAY | NPY_ARRAY_FORCECAST, nullptr));
+        if (!held) {
+            return false;
+        }
+        q = {static_cast<const double *>(PyArray_DATA(held.array())),
+             PyArray_SIZE(held.array()), PyArray_NDIM(held.array()) == 1};
+    }
+    for (npy_intp i = 0; i < q.nq; i++) {
+        if (!(q.q[i] >= 0.0 && q.q[i] <= 1.0)) {  // NaN fails too
+            PyErr_SetString(PyExc_ValueError, "Quantiles must be in the range [0, 1]");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject *quantile_entry(const quantile_function &f, PyObject *args, PyObject *kwds) {
+    quantile_args r;
+    if (!parse_args(args, kwds, r)) {
+        return nullptr;
+    }
+    py_ref arr = as_array(r.a);
+    if (!arr || !admit_array(arr)) {
+        return nullptr;
+    }
+    if (PyArray_DESCR(arr.array())->byteorder == '>') {
+        arr = py_ref();
+        return slow_fallback(f.name, args, kwds);
+    }
+    int axis_value;
+    bool whole;
+    int axis;
+    if (!read_axis(r.axis, axis_value, whole) ||
+        !normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
+        return nullptr;
+    }
+    double one;
+    py_ref held;
+    quantile_q q;
+    if (!parse_q(r.q, one, held, q)) {
+        return nullptr;
+    }
+    if (PyArray_DESCR(arr.array())->byteorder == '>') {  // since changed
+        arr = py_ref();
+        return slow_fallback(f.name, args, kwds);
+    }
+    if (!settle_array(arr, axis_value, whole, axis)) {
+        return nullptr;
+    }
+    PyArrayObject *a = arr.array();
+    const int t = dtype_index(PyArray_TYPE(a));
+    if (t < 0) {
+        return slow_fallback(f.name, args, kwds);
+    }
+    return axis < 0 ? f.whole[t](a, q) : f.axis[t](a, axis, q);
+}
+
+}  // namespace corvane
