@@ -170,7 +170,7 @@ struct running_sum {
 };
 
 // Positions taken at once in the steady phase of one slice.
-inline constexpr npy_intp sum_block = 64;
+inline constexpr npy_intp sum_block = 128;
 
 // One steady step's difference d (entering minus leaving value, NaN and
 // infinities as +0, as running_sum::swap forms it) and change dc of the
