@@ -326,9 +326,15 @@ inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratc
 // Lanes side by side: the states of a block of lanes as arrays, updated a
 // row at a time by loops over the lanes that compile to vector code (the
 // counts of NaN and infinities by compares, the cases by selects).
+// Lanes taken at once: whole rows of a 1000-column array, so that rows are
+// read and written along memory (blocks of a row far apart would restart
+// the hardware prefetcher at every one).
+inline constexpr npy_intp sum_lanes = 1024;
+
 template <class T, bool Mean>
 struct sum_lane_states {
     using O = move_out<T>;
+    static constexpr npy_intp lane_block = sum_lanes;
     static constexpr double inf = std::numeric_limits<double>::infinity();
     static constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
@@ -341,22 +347,33 @@ struct sum_lane_states {
     npy_intp neg_inf[lane_block];
     double factor[lane_block];  // the mean's factors
 
-    static void read_row(T *dst, const move_lanes<T> &x, npy_intp i) {
+    // Row i of the lanes as packed elements: in place where the lanes are
+    // packed, else gathered into `buffer`.
+    static const char *row_in(T *buffer, const move_lanes<T> &x, npy_intp i) {
         const char *p = x.in + i * x.in_step;
         if (x.in_lane == static_cast<npy_intp>(sizeof(T))) {
-            std::memcpy(dst, p, static_cast<size_t>(x.count) * sizeof(T));
-        } else {
-            for (npy_intp l = 0; l < x.count; l++) {
-                dst[l] = load<T>(p + l * x.in_lane);
-            }
+            return p;
         }
+        for (npy_intp l = 0; l < x.count; l++) {
+            buffer[l] = load<T>(p + l * x.in_lane);
+        }
+        return reinterpret_cast<const char *>(buffer);
+    }
+    static T at(const char *row, npy_intp l) {
+        return load<T>(row + l * static_cast<npy_intp>(sizeof(T)));
     }
 
-    void write_row(const move_lanes<T> &x, npy_intp i) const {
-        char *p = x.out + i * x.out_step;
+    // Where output row i is written: in place where the lanes are packed,
+    // else into `y` and then scattered by write_row.
+    O *row_out(const move_lanes<T> &x, npy_intp i) {
         if (x.out_lane == static_cast<npy_intp>(sizeof(O))) {
-            std::memcpy(p, y, static_cast<size_t>(x.count) * sizeof(O));
-        } else {
+            return reinterpret_cast<O *>(x.out + i * x.out_step);
+        }
+        return y;
+    }
+    void write_row(const move_lanes<T> &x, npy_intp i) const {
+        if (x.out_lane != static_cast<npy_intp>(sizeof(O))) {
+            char *p = x.out + i * x.out_step;
             for (npy_intp l = 0; l < x.count; l++) {
                 *reinterpret_cast<O *>(p + l * x.out_lane) = y[l];
             }
@@ -372,10 +389,11 @@ struct sum_lane_states {
             count[l] = pos_inf[l] = neg_inf[l] = 0;
         }
         for (npy_intp i = 0; i < w; i++) {
-            read_row(a, x, i);
+            const char *ra = row_in(a, x, i);
+            O *yr = row_out(x, i);
             const bool lead = i < m - 1;
             for (npy_intp l = 0; l < lanes; l++) {
-                const double v = static_cast<double>(a[l]);
+                const double v = static_cast<double>(at(ra, l));
                 if constexpr (is_float<T>) {
                     s[l] += v - v == 0.0 ? v : 0.0;
                     count[l] += v == v;
@@ -384,22 +402,23 @@ struct sum_lane_states {
                     double r = Mean ? s[l] / static_cast<double>(count[l]) : s[l];
                     r = pos_inf[l] != 0 ? r + inf : r;
                     r = neg_inf[l] != 0 ? r - inf : r;
-                    y[l] = static_cast<O>(lead | (count[l] < m) ? nan : r);
+                    yr[l] = static_cast<O>(lead | (count[l] < m) ? nan : r);
                 } else {
                     s[l] += v;
-                    y[l] = lead ? nan : Mean ? s[l] / static_cast<double>(i + 1) : s[l];
+                    yr[l] = lead ? nan : Mean ? s[l] / static_cast<double>(i + 1) : s[l];
                 }
             }
             write_row(x, i);
         }
         const double recip = 1.0 / static_cast<double>(w);
         for (npy_intp i = w; i < x.n; i++) {
-            read_row(a, x, i);
-            read_row(b, x, i - w);
+            const char *ra = row_in(a, x, i);
+            const char *rb = row_in(b, x, i - w);
+            O *yr = row_out(x, i);
             if constexpr (is_float<T>) {
                 for (npy_intp l = 0; l < lanes; l++) {
-                    const double va = static_cast<double>(a[l]);
-                    const double vb = static_cast<double>(b[l]);
+                    const double va = static_cast<double>(at(ra, l));
+                    const double vb = static_cast<double>(at(rb, l));
                     s[l] += (va - va == 0.0 ? va : 0.0) - (vb - vb == 0.0 ? vb : 0.0);
                     count[l] += static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
                     pos_inf[l] += static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
@@ -417,12 +436,12 @@ struct sum_lane_states {
                     double v = Mean ? s[l] * factor[l] : s[l];
                     v = pos_inf[l] != 0 ? v + inf : v;
                     v = neg_inf[l] != 0 ? v - inf : v;
-                    y[l] = static_cast<O>(Mean || count[l] >= m ? v : nan);
+                    yr[l] = static_cast<O>(Mean || count[l] >= m ? v : nan);
                 }
             } else {
                 for (npy_intp l = 0; l < lanes; l++) {
-                    s[l] += int_difference(a[l], b[l]);
-                    y[l] = Mean ? s[l] * recip : s[l];
+                    s[l] += int_difference(at(ra, l), at(rb, l));
+                    yr[l] = Mean ? s[l] * recip : s[l];
                 }
             }
             write_row(x, i);
@@ -434,13 +453,20 @@ template <class T, bool Mean>
 struct move_sum_op {
     using in = T;
     static constexpr const char *name = Mean ? "move_mean" : "move_sum";
+    static constexpr npy_intp lane_count = sum_lanes;
 
-    // The mean's table of reciprocals (float inputs).
-    static npy_intp scratch_bytes(const move_params &p) {
+    // The mean's table of reciprocals (float inputs), then the states of a
+    // block of lanes.
+    static npy_intp table_bytes(const move_params &p) {
         return Mean && is_float<T> ? (p.window + 1) * static_cast<npy_intp>(sizeof(double)) : 0;
     }
+    static npy_intp scratch_bytes(const move_params &p) {
+        const npy_intp align = 64;
+        return (table_bytes(p) + align - 1) / align * align +
+               static_cast<npy_intp>(sizeof(sum_lane_states<T, Mean>));
+    }
     static void prepare(const move_params &p, void *scratch) {
-        if (scratch != nullptr) {
+        if (table_bytes(p) > 0) {
             // A count below min_count makes the factor, and so the mean, NaN.
             double *table = static_cast<double *>(scratch);
             fill_reciprocals(table, p.window, 0);
@@ -483,8 +509,10 @@ struct move_sum_op {
                 copy(s.lane(l));
             }
         } else {
-            sum_lane_states<T, Mean> st;
-            st.run(s, p, static_cast<const double *>(scratch));
+            const npy_intp align = 64;
+            char *states = static_cast<char *>(scratch) + (table_bytes(p) + align - 1) / align * align;
+            reinterpret_cast<sum_lane_states<T, Mean> *>(states)->run(
+                s, p, static_cast<const double *>(scratch));
         }
     }
     CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
