@@ -37,6 +37,7 @@ struct move_extreme_op {
 
     static constexpr const char *name = Max ? (Arg ? "move_argmax" : "move_max")
                                             : (Arg ? "move_argmin" : "move_min");
+    static constexpr npy_intp lane_count = 1024;
 
     // Loses to, or ties with, every value; the value of "no candidate".
     static constexpr double worst =
@@ -103,17 +104,26 @@ struct move_extreme_op {
     // Lanes taken at once so that their three tables of (w + 1) rows stay in
     // the second-level cache.
     static npy_intp lane_group(npy_intp w) {
-        const npy_intp fit = (npy_intp(1) << 19) / ((w + 1) * 3 * entry_bytes);
-        return fit < 1 ? 1 : fit > lane_block ? lane_block : fit;
+        const npy_intp fit = (npy_intp(1) << 20) / ((w + 1) * 3 * entry_bytes);
+        return fit < 1 ? 1 : fit > lane_count ? lane_count : fit;
     }
     static npy_intp lanes_bytes(npy_intp w) {
         const npy_intp g = lane_group(w);
         return (w + 1) * g * 3 * entry_bytes + g * (8 + 8 + 8);
     }
+    // Longer windows take the one-pass walk alone, whose scratch is a few
+    // times smaller than the tables.
+    static constexpr npy_intp max_tabled = npy_intp(1) << 16;
+    static bool tabled(npy_intp w) { return w <= max_tabled; }
     static npy_intp scratch_bytes(const move_params &p) {
-        const npy_intp a = slice_bytes(p.window);
-        const npy_intp b = lanes_bytes(p.window);
-        return a > b ? a : b;
+        const npy_intp w = p.window;
+        const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
+        if (!tabled(w)) {
+            return a;
+        }
+        const npy_intp b = slice_bytes(w);
+        const npy_intp c = lanes_bytes(w);
+        return a > b ? (a > c ? a : c) : (b > c ? b : c);
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
     static char *carve(char *at, npy_intp rows, runs *t) {
@@ -563,7 +573,7 @@ struct move_extreme_op {
     // The pieces pay for long windows of the values alone: the positions'
     // joins cost more than their chains save (measured).
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (Arg || p.window < min_parted) {
+        if (Arg || p.window < min_parted || !tabled(p.window)) {
             slice_short(s, p, scratch);
         } else if (have_avx512()) {
             slice_avx512(s, p, scratch);
@@ -577,7 +587,11 @@ struct move_extreme_op {
         lanes_any(s, p, scratch);
     }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
+        if (!tabled(p.window)) {
+            for (npy_intp l = 0; l < s.count; l++) {
+                slice_short(s.lane(l), p, scratch);
+            }
+        } else if (have_avx512()) {
             lanes_avx512(s, p, scratch);
         } else {
             lanes_any(s, p, scratch);
