@@ -107,23 +107,20 @@ struct move_extreme_op {
         const npy_intp fit = (npy_intp(1) << 20) / ((w + 1) * 3 * entry_bytes);
         return fit < 1 ? 1 : fit > lane_count ? lane_count : fit;
     }
-    static npy_intp lanes_bytes(npy_intp w) {
-        const npy_intp g = lane_group(w);
+    static npy_intp lanes_bytes(npy_intp w, npy_intp g) {
         return (w + 1) * g * 3 * entry_bytes + g * (8 + 8 + 8);
     }
     // Longer windows take the one-pass walk alone, whose scratch is a few
     // times smaller than the tables.
     static constexpr npy_intp max_tabled = npy_intp(1) << 16;
     static bool tabled(npy_intp w) { return w <= max_tabled; }
+    // The lanes' tables are allocated by lanes(), so that calls without
+    // lanes do not pay for them.
     static npy_intp scratch_bytes(const move_params &p) {
         const npy_intp w = p.window;
         const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
-        if (!tabled(w)) {
-            return a;
-        }
-        const npy_intp b = slice_bytes(w);
-        const npy_intp c = lanes_bytes(w);
-        return a > b ? (a > c ? a : c) : (b > c ? b : c);
+        const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
+        return a > b ? a : b;
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
     static char *carve(char *at, npy_intp rows, runs *t) {
@@ -587,14 +584,18 @@ struct move_extreme_op {
         lanes_any(s, p, scratch);
     }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
-        if (!tabled(p.window)) {
+        const npy_intp g = lane_group(p.window);
+        scratch_block tables;
+        if (!tabled(p.window) ||
+            !tables.allocate(lanes_bytes(p.window, s.count < g ? s.count : g))) {
+            // One lane after the other (same results), in the call's scratch.
             for (npy_intp l = 0; l < s.count; l++) {
                 slice_short(s.lane(l), p, scratch);
             }
         } else if (have_avx512()) {
-            lanes_avx512(s, p, scratch);
+            lanes_avx512(s, p, tables.get());
         } else {
-            lanes_any(s, p, scratch);
+            lanes_any(s, p, tables.get());
         }
     }
 };

@@ -455,16 +455,11 @@ struct move_sum_op {
     static constexpr const char *name = Mean ? "move_mean" : "move_sum";
     static constexpr npy_intp lane_count = sum_lanes;
 
-    // The mean's table of reciprocals (float inputs), then the states of a
-    // block of lanes.
+    // The mean's table of reciprocals (float inputs).
     static npy_intp table_bytes(const move_params &p) {
         return Mean && is_float<T> ? (p.window + 1) * static_cast<npy_intp>(sizeof(double)) : 0;
     }
-    static npy_intp scratch_bytes(const move_params &p) {
-        const npy_intp align = 64;
-        return (table_bytes(p) + align - 1) / align * align +
-               static_cast<npy_intp>(sizeof(sum_lane_states<T, Mean>));
-    }
+    static npy_intp scratch_bytes(const move_params &p) { return table_bytes(p); }
     static void prepare(const move_params &p, void *scratch) {
         if (table_bytes(p) > 0) {
             // A count below min_count makes the factor, and so the mean, NaN.
@@ -509,10 +504,18 @@ struct move_sum_op {
                 copy(s.lane(l));
             }
         } else {
-            const npy_intp align = 64;
-            char *states = static_cast<char *>(scratch) + (table_bytes(p) + align - 1) / align * align;
-            reinterpret_cast<sum_lane_states<T, Mean> *>(states)->run(
-                s, p, static_cast<const double *>(scratch));
+            // The lanes' states are allocated here, so that calls without
+            // lanes do not pay for them; without the memory, the lanes are
+            // walked one by one (same results).
+            scratch_block states;
+            if (states.allocate(static_cast<npy_intp>(sizeof(sum_lane_states<T, Mean>)))) {
+                static_cast<sum_lane_states<T, Mean> *>(states.get())
+                    ->run(s, p, static_cast<const double *>(scratch));
+            } else {
+                for (npy_intp l = 0; l < s.count; l++) {
+                    sum_slice<T, Mean>(s.lane(l), p, scratch);
+                }
+            }
         }
     }
     CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
