@@ -147,9 +147,7 @@ def quantile(
 @overload
 def nanquantile(a: NativeFloat | IntegerLike, q: SupportsFloat, axis: None = None) -> float: ...
 @overload
-def nanquantile(
-    a: npt.ArrayLike, q: SupportsFloat, axis: None = None
-) -> float | np.inexact: ...
+def nanquantile(a: npt.ArrayLike, q: SupportsFloat, axis: None = None) -> float | np.inexact: ...
 @overload
 def nanquantile(  # type: ignore[overload-overlap]
     a: Float32Like, q: SupportsFloat | Quantiles, axis: Axis | None = None

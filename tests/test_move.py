@@ -553,6 +553,33 @@ def test_float32_is_float64_rounded_once(case, ddof):
             np.testing.assert_array_equal(got.view(np.int32), want.view(np.int32))
 
 
+@given(move_cases(dtypes=("float32",)))
+def test_float32_sums_are_the_float64_sums_rounded_once(case):
+    a, axis, window, min_count = case
+    for mod in (cr, slow):
+        for name in ("move_sum", "move_mean"):
+            f = getattr(mod, name)
+            want = f(a.astype(np.float64), window, min_count, axis).astype(np.float32)
+            assert_same(f(a, window, min_count, axis), want)
+
+
+def test_float32_sums_do_not_drift_over_long_slices():
+    x = (1000 + 100 * np.random.default_rng(3).standard_normal((2, 200_000))).astype(np.float32)
+    for axis, v in ((1, x), (0, x.T.copy())):
+        for name in ("move_sum", "move_mean"):
+            want = getattr(cr, name)(v.astype(np.float64), 10, axis=axis).astype(np.float32)
+            assert_same(getattr(cr, name)(v, 10, axis=axis), want)
+
+
+def test_rank_counts_windows_beyond_float32_integers():
+    # 2**24 + 1 values in float32 would round to 2**24: the counts are integers.
+    n = 2**24 + 2
+    x = np.zeros(n, np.float32)
+    x[0], x[-2], x[-1] = nan, 2, 1
+    got = cr.move_rank(x, n, n - 1)[-2:]
+    assert_same(got, np.float32([nan, 2 * ((2**24 - 1) / 2**24 - 0.5)]))
+
+
 # --- differential: against pandas ---------------------------------------------------
 
 

@@ -89,11 +89,22 @@ def _single_threaded(nb_name: str) -> Callable[..., object]:
     return _single[nb_name]
 
 
+def rank_inputs() -> list[MoveInput]:
+    """move_rank's own row: 1e6 float64 with NaN, window 100."""
+    shape, window = (10**6,), 100
+    return [
+        MoveInput(
+            label(shape, "float64", True, None, window), make(shape, "float64", True), window, -1
+        )
+    ]
+
+
 def cases(quick: bool) -> list[Case]:
     out = []
     for name, (method, nb_name) in PEERS.items():
         func = getattr(cr, name)
-        for inp in move_inputs(quick):
+        extra = rank_inputs() if name == "move_rank" else []
+        for inp in move_inputs(quick) + extra:
             if name == "move_rank" and inp.window > 100:
                 continue  # O(window) per element by design; the target is window 10
             peers = [_pandas_peer(method, inp)]

@@ -4,8 +4,9 @@ Every output position i of a slice holds a statistic of the non-NaN values among
 last ``window`` values up to and including i (fewer at the start of the slice), or NaN
 when there are fewer than ``min_count`` of them.  Each window is computed afresh from
 its own values, so an infinity affects exactly the windows that hold it.  Output is
-float32 for float32 input and float64 for every other element type; ``move_var`` and
-``move_std`` compute float32 input in float64 and round each result once to float32.
+float32 for float32 input and float64 for every other element type; the sums, means and
+variances (``move_sum``, ``move_mean``, ``move_var``, ``move_std``) compute float32 input
+in float64 and round each result once to float32.
 """
 
 from __future__ import annotations
@@ -202,17 +203,25 @@ def _rank_stat(out_dtype: np.dtype[Any]) -> Stat:
 
 
 def move_sum(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Array:
-    """Moving window sum along the specified axis, optionally ignoring NaNs."""
+    """Moving window sum along the specified axis, optionally ignoring NaNs.
+
+    float32 input is summed in float64 and each output rounded once to float32.
+    """
     arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
-    return _moving(arr, win, count, ax, _sum)
+    # float32 is summed in float64; the output rounds each result once.
+    return _moving(arr, win, count, ax, _sum, values=arr.astype(np.float64))
 
 
 def move_mean(
     a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
 ) -> Array:
-    """Moving window mean along the specified axis, optionally ignoring NaNs."""
+    """Moving window mean along the specified axis, optionally ignoring NaNs.
+
+    float32 input is summed in float64 and each output rounded once to float32.
+    """
     arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
-    return _moving(arr, win, count, ax, _mean)
+    # float32 is summed in float64; the output rounds each result once.
+    return _moving(arr, win, count, ax, _mean, values=arr.astype(np.float64))
 
 
 def move_std(

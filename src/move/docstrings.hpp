@@ -47,7 +47,10 @@ inline constexpr const char module[] = "Corvane moving window functions.";
 inline constexpr const char move_sum[] =
     CORVANE_SIGNATURE("move_sum(a, window, min_count=None, axis=-1)")
     "Moving window sum along the specified axis, optionally ignoring NaNs.\n\n"
-    CORVANE_MOVE_SUM_INF CORVANE_MOVE_PARAMS
+    CORVANE_MOVE_SUM_INF
+    "float32 input is summed in float64, and each output is rounded once to\n"
+    "float32: the result equals that of the float64 conversion, rounded.\n\n"
+    CORVANE_MOVE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray\n"
     "    The moving sum of the input array along the specified axis. The output\n"
@@ -61,7 +64,10 @@ inline constexpr const char move_sum[] =
 inline constexpr const char move_mean[] =
     CORVANE_SIGNATURE("move_mean(a, window, min_count=None, axis=-1)")
     "Moving window mean along the specified axis, optionally ignoring NaNs.\n\n"
-    CORVANE_MOVE_SUM_INF CORVANE_MOVE_PARAMS
+    CORVANE_MOVE_SUM_INF
+    "float32 input is summed in float64, and each output is rounded once to\n"
+    "float32: the result equals that of the float64 conversion, rounded.\n\n"
+    CORVANE_MOVE_PARAMS
     "\nReturns\n-------\n"
     "y : ndarray\n"
     "    The moving mean of the input array along the specified axis. The output\n"

@@ -9,9 +9,13 @@
 // Each slice is cut into blocks of `window` positions. A window ending at i
 // in block b is a suffix of block b - 1 followed by a prefix of block b, so
 // its extreme is the better of two precomputed ones: the running extreme of
-// block b up to i, and the suffix extreme of block b - 1 kept in a scratch
-// block of window + 1 entries (malloc, once per call). A few comparisons per
-// element, none of them a data-dependent branch, whatever the window length.
+// block b up to i, and the suffix extreme of block b - 1. Both are tables of
+// window + 1 entries in a scratch block (malloc, once per call). A few
+// comparisons per element, none of them a data-dependent branch, whatever
+// the window length; a long block's running extremes run as several chains
+// side by side (see `parts`), and the outputs are formed by vector code.
+// Along a non-innermost axis, groups of neighbouring slices fill their
+// tables a row at a time, by loops over the lanes.
 //
 // Values are compared as float64 (integers converted). Among equal values the
 // rightmost wins, so positions are the rightmost ones (and of two zeros the
@@ -21,14 +25,10 @@
 
 #include <limits>
 
+#include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
 
 namespace corvane {
-
-struct extreme_entry {
-    double value;   // the input value, converted to float64
-    npy_intp pos;   // its position in the slice (64-bit); -1: no candidate
-};
 
 template <class T, bool Max, bool Arg>
 struct move_extreme_op {
@@ -37,25 +37,11 @@ struct move_extreme_op {
 
     static constexpr const char *name = Max ? (Arg ? "move_argmax" : "move_max")
                                             : (Arg ? "move_argmin" : "move_min");
+    static constexpr npy_intp lane_count = 1024;
 
     // Loses to, or ties with, every value; the value of "no candidate".
     static constexpr double worst =
         Max ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
-
-    // Candidates with their positions for the position variants; the values
-    // alone otherwise.
-    using entry = std::conditional_t<Arg, extreme_entry, double>;
-    static constexpr entry empty() {
-        if constexpr (Arg) {
-            return {worst, -1};
-        } else {
-            return worst;
-        }
-    }
-
-    static npy_intp scratch_bytes(const move_params &p) {
-        return (p.window + 1) * static_cast<npy_intp>(sizeof(entry));
-    }
 
     // v is at least as extreme as w (false when either is NaN).
     static bool at_least(double v, double w) {
@@ -92,7 +78,224 @@ struct move_extreme_op {
         }
     }
 
-    static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
+    // Candidates as arrays of values, positions (position variants only)
+    // and counts of non-NaN values (float inputs only).
+    struct runs {
+        double *val;
+        npy_intp *pos;
+        npy_intp *cnt;
+    };
+    static constexpr npy_intp entry_bytes = Arg ? 24 : 16;
+
+    // The running extremes of a block are chains of dependent compares;
+    // blocks of at least `min_parted` positions are cut into `parts` pieces
+    // whose chains run side by side, and each piece is then joined to the
+    // extreme of the pieces before it (after it, for the suffixes) by a
+    // vectorisable pass.
+    static constexpr int parts = 4;
+    static constexpr npy_intp min_parted = 64;
+
+    // The scratch of one slice (1-d walk): the block's values (see
+    // block_values), padded with NaN to a whole number of pieces; the prefix
+    // extremes of the
+    // current block; the suffix extremes of the current and the previous
+    // block (w + parts entries each, entry w empty).
+    static npy_intp slice_bytes(npy_intp w) { return (w + parts) * (3 * entry_bytes + 24); }
+    // Lanes taken at once so that their three tables of (w + 1) rows stay in
+    // the second-level cache.
+    static npy_intp lane_group(npy_intp w) {
+        const npy_intp fit = (npy_intp(1) << 20) / ((w + 1) * 3 * entry_bytes);
+        return fit < 1 ? 1 : fit > lane_count ? lane_count : fit;
+    }
+    static npy_intp lanes_bytes(npy_intp w, npy_intp g) {
+        return (w + 1) * g * 3 * entry_bytes + g * (8 + 8 + 8);
+    }
+    // Longer windows take the one-pass walk alone, whose scratch is a few
+    // times smaller than the tables.
+    static constexpr npy_intp max_tabled = npy_intp(1) << 16;
+    static bool tabled(npy_intp w) { return w <= max_tabled; }
+    // The lanes' tables are allocated by lanes(), so that calls without
+    // lanes do not pay for them.
+    static npy_intp scratch_bytes(const move_params &p) {
+        const npy_intp w = p.window;
+        const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
+        const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
+        return a > b ? a : b;
+    }
+    // Three tables of `rows` entries from the scratch block; returns the rest.
+    static char *carve(char *at, npy_intp rows, runs *t) {
+        for (int k = 0; k < 3; k++) {
+            t[k].val = reinterpret_cast<double *>(at);
+            at += rows * 8;
+            t[k].cnt = reinterpret_cast<npy_intp *>(at);
+            at += rows * 8;
+            t[k].pos = reinterpret_cast<npy_intp *>(at);
+            at += Arg ? rows * 8 : 0;
+        }
+        return at;
+    }
+    static void set_empty(runs r, npy_intp from, npy_intp to) {
+        for (npy_intp j = from; j < to; j++) {
+            r.val[j] = worst;
+            r.cnt[j] = 0;
+            if constexpr (Arg) {
+                r.pos[j] = -1;
+            }
+        }
+    }
+
+    // Into r, for j < K * part: the extreme of v[0 .. j] (ties: the later),
+    // its position (base + j) and the count of non-NaN values; K pieces of
+    // `part` values side by side, each on its own.
+    // A block's values as the chains read them: the value as float64 (NaN
+    // kept: it never becomes a candidate), its key (NaN as `worst`), and
+    // whether it counts (not NaN).
+    struct block_values {
+        double *raw;
+        double *key;
+        npy_intp *counts;
+    };
+
+    // Into r, for j < K * part: the extreme of values 0 .. j (ties: the
+    // later), its position (base + j) and the count of non-NaN values; K
+    // pieces of `part` values side by side, each on its own.
+    template <int K>
+    static void prefix_pieces(const block_values &v, npy_intp part, npy_intp base, runs r) {
+        double best[K];
+        npy_intp best_pos[K];
+        npy_intp count[K];
+        for (int q = 0; q < K; q++) {
+            best[q] = worst;
+            best_pos[q] = -1;
+            count[q] = 0;
+        }
+        for (npy_intp t = 0; t < part; t++) {
+            for (int q = 0; q < K; q++) {
+                const npy_intp j = q * part + t;
+                if constexpr (Arg) {
+                    // NaN compares false: it never becomes the candidate.
+                    best_pos[q] = at_least(v.raw[j], best[q]) ? base + j : best_pos[q];
+                    r.pos[j] = best_pos[q];
+                }
+                best[q] = better_later(best[q], v.key[j]);
+                r.val[j] = best[q];
+                if constexpr (is_float<T>) {
+                    count[q] += v.counts[j];
+                    r.cnt[j] = count[q];
+                }
+            }
+        }
+    }
+
+    // Into r, for j < K * part: the extreme of values j .. end of j's piece
+    // (ties: the later), its position and the count of non-NaN values.
+    template <int K>
+    static void suffix_pieces(const block_values &v, npy_intp part, npy_intp base, runs r) {
+        double run[K];
+        npy_intp run_pos[K];
+        npy_intp count[K];
+        for (int q = 0; q < K; q++) {
+            run[q] = worst;
+            run_pos[q] = -1;
+            count[q] = 0;
+        }
+        for (npy_intp t = part - 1; t >= 0; t--) {
+            for (int q = 0; q < K; q++) {
+                const npy_intp j = q * part + t;
+                if constexpr (Arg) {
+                    run_pos[q] = beyond(v.raw[j], run[q]) | ((run_pos[q] < 0) & (v.counts[j] != 0))
+                                     ? base + j
+                                     : run_pos[q];
+                    r.pos[j] = run_pos[q];
+                }
+                run[q] = better_earlier(v.raw[j], run[q]);
+                r.val[j] = run[q];
+                if constexpr (is_float<T>) {
+                    count[q] += v.counts[j];
+                    r.cnt[j] = count[q];
+                }
+            }
+        }
+    }
+
+    // Joins each piece of the prefixes to the extreme of those before it.
+    static void join_prefix(runs r, npy_intp part) {
+        for (int q = 1; q < parts; q++) {
+            const npy_intp c = q * part - 1;
+            const double cv = r.val[c];
+            const npy_intp cc = r.cnt[c];
+            if constexpr (Arg) {
+                const npy_intp cp = r.pos[c];
+                for (npy_intp j = q * part; j < (q + 1) * part; j++) {
+                    const bool own = (r.pos[j] >= 0) & ((cp < 0) | at_least(r.val[j], cv));
+                    r.pos[j] = own ? r.pos[j] : cp;
+                }
+            }
+            for (npy_intp j = q * part; j < (q + 1) * part; j++) {
+                r.val[j] = better_later(cv, r.val[j]);
+            }
+            if constexpr (is_float<T>) {
+                for (npy_intp j = q * part; j < (q + 1) * part; j++) {
+                    r.cnt[j] += cc;
+                }
+            }
+        }
+    }
+
+    // Joins each piece of the suffixes to the extreme of those after it.
+    static void join_suffix(runs r, npy_intp part) {
+        for (int q = parts - 2; q >= 0; q--) {
+            const npy_intp c = (q + 1) * part;
+            const double cv = r.val[c];
+            const npy_intp cc = r.cnt[c];
+            if constexpr (Arg) {
+                const npy_intp cp = r.pos[c];
+                for (npy_intp j = q * part; j < c; j++) {
+                    const bool own = (r.pos[j] >= 0) & ((cp < 0) | beyond(r.val[j], cv));
+                    r.pos[j] = own ? r.pos[j] : cp;
+                }
+            }
+            for (npy_intp j = q * part; j < c; j++) {
+                r.val[j] = better_earlier(r.val[j], cv);
+            }
+            if constexpr (is_float<T>) {
+                for (npy_intp j = q * part; j < c; j++) {
+                    r.cnt[j] += cc;
+                }
+            }
+        }
+    }
+
+    // The output of a window whose earlier part has the candidate (lv, lp)
+    // and whose later part (rv, rp); NaN where `none`.
+    static O combine(bool none, npy_intp i, double lv, npy_intp lp, double rv, npy_intp rp) {
+        if constexpr (Arg) {
+            const bool right_wins = (rp >= 0) & ((lp < 0) | at_least(rv, lv));
+            const O v = static_cast<O>(i - (right_wins ? rp : lp));
+            return none ? nan_of<O>() : v;
+        } else {
+            // An empty part holds `worst`, which only ties with an infinity
+            // of the same value.
+            const O v = static_cast<O>(better_later(lv, rv));
+            return none ? nan_of<O>() : v;
+        }
+    }
+
+    // Short windows: one pass per block, the suffixes of the previous block
+    // (value and position together) kept in the scratch block.
+    struct extreme_entry {
+        double value;
+        npy_intp pos;  // its position in the slice; -1: no candidate
+    };
+    using entry = std::conditional_t<Arg, extreme_entry, double>;
+    static constexpr entry empty() {
+        if constexpr (Arg) {
+            return {worst, -1};
+        } else {
+            return worst;
+        }
+    }
+    static void slice_short(const move_slice<T> &s, const move_params &p, void *scratch) {
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
         const npy_intp n = s.n;
@@ -158,6 +361,241 @@ struct move_extreme_op {
                     suffix[i - start] = run;
                 }
             }
+        }
+    }
+
+    static void slice_any(const move_slice<T> &s, const move_params &p, void *scratch) {
+        const npy_intp w = p.window;
+        const npy_intp m = p.min_count;
+        const npy_intp n = s.n;
+        runs t[3];
+        char *rest = carve(static_cast<char *>(scratch), w + parts, t);
+        const block_values v{reinterpret_cast<double *>(rest),
+                             reinterpret_cast<double *>(rest) + (w + parts),
+                             reinterpret_cast<npy_intp *>(rest) + 2 * (w + parts)};
+        runs pre = t[0];
+        runs suf_prev = t[1];  // the previous block's suffixes; none before the first
+        runs suf_cur = t[2];
+        set_empty(suf_prev, 0, w + 1);
+        for (npy_intp start = 0; start < n; start += w) {
+            const npy_intp len = n - start < w ? n - start : w;
+            const bool parted = len >= min_parted;
+            const npy_intp part = parted ? (len + parts - 1) / parts : len;
+            const npy_intp padded = parted ? parts * part : len;
+            auto put = [&](npy_intp j, T x) {
+                const double d = static_cast<double>(x);
+                const bool nan = d != d;
+                v.raw[j] = d;
+                v.key[j] = nan ? worst : d;
+                v.counts[j] = !nan;
+            };
+            if (s.contiguous_in()) {
+                const T *x = reinterpret_cast<const T *>(s.in) + start;
+                for (npy_intp j = 0; j < len; j++) {
+                    put(j, x[j]);
+                }
+            } else {
+                for (npy_intp j = 0; j < len; j++) {
+                    put(j, s.x(start + j));
+                }
+            }
+            for (npy_intp j = len; j < padded; j++) {
+                v.raw[j] = std::numeric_limits<double>::quiet_NaN();
+                v.key[j] = worst;
+                v.counts[j] = 0;
+            }
+            if (parted) {
+                prefix_pieces<parts>(v, part, start, pre);
+                suffix_pieces<parts>(v, part, start, suf_cur);
+                join_prefix(pre, part);
+                join_suffix(suf_cur, part);
+            } else {
+                prefix_pieces<1>(v, part, start, pre);
+                suffix_pieces<1>(v, part, start, suf_cur);
+            }
+            // Entry w closes the table for the next block (the padding may
+            // have written there).
+            set_empty(suf_cur, w, w + 1);
+            // The window ending at start + j is x[start + j + 1 - w ..
+            // start - 1] (the previous block from j + 1 on; entry w is
+            // empty) followed by x[start .. start + j].
+            auto value = [&](npy_intp j) {
+                const npy_intp i = start + j;
+                const bool none =
+                    (i < m - 1) | (is_float<T> && suf_prev.cnt[j + 1] + pre.cnt[j] < m);
+                return combine(none, i, suf_prev.val[j + 1], Arg ? suf_prev.pos[j + 1] : 0,
+                               pre.val[j], Arg ? pre.pos[j] : 0);
+            };
+            if (s.out_step == static_cast<npy_intp>(sizeof(O))) {
+                O *y = &s.y(start);
+                for (npy_intp j = 0; j < len; j++) {
+                    y[j] = value(j);
+                }
+            } else {
+                for (npy_intp j = 0; j < len; j++) {
+                    s.y(start + j) = value(j);
+                }
+            }
+            const runs swap = suf_prev;
+            suf_prev = suf_cur;
+            suf_cur = swap;
+        }
+    }
+
+    // A group of g lanes side by side: the same tables with a row of g
+    // entries per position, each filled by a loop over the lanes (rows read
+    // into a float64 buffer first, so that the loops run over memory).
+    static void lanes_group(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        const npy_intp w = p.window;
+        const npy_intp m = p.min_count;
+        const npy_intp n = s.n;
+        const npy_intp g = s.count;
+        runs t[3];
+        char *rest = carve(static_cast<char *>(scratch), (w + 1) * g, t);
+        double *row = reinterpret_cast<double *>(rest);
+        double *old = row + g;
+        npy_intp *cnt = reinterpret_cast<npy_intp *>(old + g);
+        runs pre = t[0];
+        runs suf_prev = t[1];
+        runs suf_cur = t[2];
+        set_empty(suf_prev, 0, (w + 1) * g);
+        set_empty(suf_cur, w * g, (w + 1) * g);
+        for (npy_intp l = 0; l < g; l++) {
+            cnt[l] = 0;
+        }
+        const bool packed = s.in_lane == static_cast<npy_intp>(sizeof(T));
+        auto read = [&](double *dst, npy_intp i) {
+            const char *src = s.in + i * s.in_step;
+            if (packed) {
+                for (npy_intp l = 0; l < g; l++) {
+                    dst[l] = static_cast<double>(load<T>(src + l * static_cast<npy_intp>(sizeof(T))));
+                }
+            } else {
+                for (npy_intp l = 0; l < g; l++) {
+                    dst[l] = static_cast<double>(load<T>(src + l * s.in_lane));
+                }
+            }
+        };
+        for (npy_intp start = 0; start < n; start += w) {
+            const npy_intp len = n - start < w ? n - start : w;
+            for (npy_intp j = 0; j < len; j++) {
+                const npy_intp i = start + j;
+                read(row, i);
+                double *v_row = pre.val + j * g;
+                npy_intp *p_row = Arg ? pre.pos + j * g : nullptr;
+                for (npy_intp l = 0; l < g; l++) {
+                    const double x = row[l];
+                    const double best = j == 0 ? worst : v_row[l - g];
+                    if constexpr (Arg) {
+                        const npy_intp bp = j == 0 ? -1 : p_row[l - g];
+                        p_row[l] = at_least(x, best) ? i : bp;
+                    }
+                    v_row[l] = better_later(best, x != x ? worst : x);
+                }
+            }
+            for (npy_intp j = len - 1; j >= 0; j--) {
+                const npy_intp i = start + j;
+                read(row, i);
+                double *v_row = suf_cur.val + j * g;
+                npy_intp *p_row = Arg ? suf_cur.pos + j * g : nullptr;
+                for (npy_intp l = 0; l < g; l++) {
+                    const double x = row[l];
+                    // Row len is empty for the last (short) block too: the
+                    // next block never reads it.
+                    const double run = j == len - 1 ? worst : v_row[l + g];
+                    if constexpr (Arg) {
+                        const npy_intp rp = j == len - 1 ? -1 : p_row[l + g];
+                        p_row[l] = beyond(x, run) | ((rp < 0) & (x == x)) ? i : rp;
+                    }
+                    v_row[l] = better_earlier(x, run);
+                }
+            }
+            for (npy_intp j = 0; j < len; j++) {
+                const npy_intp i = start + j;
+                const double *lv = suf_prev.val + (j + 1) * g;
+                const npy_intp *lp = Arg ? suf_prev.pos + (j + 1) * g : nullptr;
+                const double *rv = pre.val + j * g;
+                const npy_intp *rp = Arg ? pre.pos + j * g : nullptr;
+                if constexpr (is_float<T>) {
+                    read(row, i);
+                    for (npy_intp l = 0; l < g; l++) {
+                        cnt[l] += row[l] == row[l];
+                    }
+                    if (start > 0) {
+                        read(old, i - w);
+                        for (npy_intp l = 0; l < g; l++) {
+                            cnt[l] -= old[l] == old[l];
+                        }
+                    }
+                }
+                const bool lead = i < m - 1;
+                auto value = [&](npy_intp l) {
+                    const bool none = lead | (is_float<T> && cnt[l] < m);
+                    return combine(none, i, lv[l], Arg ? lp[l] : 0, rv[l], Arg ? rp[l] : 0);
+                };
+                char *out = s.out + i * s.out_step;
+                if (s.out_lane == static_cast<npy_intp>(sizeof(O))) {
+                    O *y = reinterpret_cast<O *>(out);
+                    for (npy_intp l = 0; l < g; l++) {
+                        y[l] = value(l);
+                    }
+                } else {
+                    for (npy_intp l = 0; l < g; l++) {
+                        *reinterpret_cast<O *>(out + l * s.out_lane) = value(l);
+                    }
+                }
+            }
+            const runs swap = suf_prev;
+            suf_prev = suf_cur;
+            suf_cur = swap;
+        }
+    }
+
+    static void lanes_any(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        const npy_intp g = lane_group(p.window);
+        for (npy_intp c = 0; c < s.count; c += g) {
+            move_lanes<T> part = s;
+            part.in += c * s.in_lane;
+            part.out += c * s.out_lane;
+            part.count = s.count - c < g ? s.count - c : g;
+            lanes_group(part, p, scratch);
+        }
+    }
+
+    CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
+                                                                     const move_params &p,
+                                                                     void *scratch) {
+        slice_any(s, p, scratch);
+    }
+    // The pieces pay for long windows of the values alone: the positions'
+    // joins cost more than their chains save (measured).
+    static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
+        if (Arg || p.window < min_parted || !tabled(p.window)) {
+            slice_short(s, p, scratch);
+        } else if (have_avx512()) {
+            slice_avx512(s, p, scratch);
+        } else {
+            slice_any(s, p, scratch);
+        }
+    }
+    CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
+                                                                     const move_params &p,
+                                                                     void *scratch) {
+        lanes_any(s, p, scratch);
+    }
+    static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        const npy_intp g = lane_group(p.window);
+        scratch_block tables;
+        if (!tabled(p.window) ||
+            !tables.allocate(lanes_bytes(p.window, s.count < g ? s.count : g))) {
+            // One lane after the other (same results), in the call's scratch.
+            for (npy_intp l = 0; l < s.count; l++) {
+                slice_short(s.lane(l), p, scratch);
+            }
+        } else if (have_avx512()) {
+            lanes_avx512(s, p, tables.get());
+        } else {
+            lanes_any(s, p, tables.get());
         }
     }
 };

@@ -109,10 +109,22 @@ inline bool lanes_pay(const pair_iter &it) {
     return (lane < 0 ? -lane : lane) < (step < 0 ? -step : step);
 }
 
+// Lanes handed to Op::lanes at once: Op::lane_count where the operation
+// sets it, else lane_block.
+template <class Op>
+constexpr npy_intp lanes_at_once() {
+    if constexpr (requires { Op::lane_count; }) {
+        return Op::lane_count;
+    } else {
+        return lane_block;
+    }
+}
+
 // Runs Op::lanes over blocks of lanes along the last outer dimension, the
 // other outer dimensions walked as usual.
 template <class Op>
 void run_lanes(pair_iter &it, const move_params &p, void *scratch) {
+    constexpr npy_intp lane_block = lanes_at_once<Op>();
     using T = typename Op::in;
     const int last = it.outer_last;
     const npy_intp lanes = it.outer_extent[last];
