@@ -7,7 +7,7 @@
 # floats (a checker takes a bool for an int and an int for a float). The
 # overload-overlap ignores mark that intended order.
 from collections.abc import Sequence
-from typing import SupportsFloat, overload
+from typing import overload
 
 import numpy as np
 import numpy.typing as npt
@@ -126,39 +126,50 @@ def nanmedian(a: npt.ArrayLike, axis: Axis) -> npt.NDArray[np.inexact]: ...
 
 # Quantiles follow the medians; a sequence of q gives an array whose first
 # dimension is q's, also over the whole array.
-Quantiles = Sequence[SupportsFloat] | npt.NDArray[np.floating]
+Quantile = float | np.floating
+Quantiles = Sequence[float] | npt.NDArray[np.floating]
 
 @overload
-def quantile(a: NativeFloat | IntegerLike, q: SupportsFloat, axis: None = None) -> float: ...
+def quantile(a: NativeFloat | IntegerLike, q: Quantile, axis: None = None) -> float: ...
 @overload
-def quantile(a: npt.ArrayLike, q: SupportsFloat, axis: None = None) -> float | np.inexact: ...
+def quantile(a: npt.ArrayLike, q: Quantile, axis: None = None) -> float | np.inexact: ...
+@overload
+def quantile(a: Float32Like, q: Quantile, axis: Axis) -> F32Array: ...  # type: ignore[overload-overlap]
+@overload
+def quantile(a: Float64Like | IntegerLike, q: Quantile, axis: Axis) -> F64Array: ...
+@overload
+def quantile(a: npt.ArrayLike, q: Quantile, axis: Axis) -> npt.NDArray[np.inexact]: ...
 @overload
 def quantile(  # type: ignore[overload-overlap]
-    a: Float32Like, q: SupportsFloat | Quantiles, axis: Axis | None = None
+    a: Float32Like, q: Quantiles, axis: Axis | None = None
 ) -> F32Array: ...
 @overload
-def quantile(
-    a: Float64Like | IntegerLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
-) -> F64Array: ...
+def quantile(a: Float64Like | IntegerLike, q: Quantiles, axis: Axis | None = None) -> F64Array: ...
 @overload
 def quantile(
-    a: npt.ArrayLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+    a: npt.ArrayLike, q: Quantiles, axis: Axis | None = None
 ) -> npt.NDArray[np.inexact]: ...
 @overload
-def nanquantile(a: NativeFloat | IntegerLike, q: SupportsFloat, axis: None = None) -> float: ...
+def nanquantile(a: NativeFloat | IntegerLike, q: Quantile, axis: None = None) -> float: ...
 @overload
-def nanquantile(a: npt.ArrayLike, q: SupportsFloat, axis: None = None) -> float | np.inexact: ...
+def nanquantile(a: npt.ArrayLike, q: Quantile, axis: None = None) -> float | np.inexact: ...
+@overload
+def nanquantile(a: Float32Like, q: Quantile, axis: Axis) -> F32Array: ...  # type: ignore[overload-overlap]
+@overload
+def nanquantile(a: Float64Like | IntegerLike, q: Quantile, axis: Axis) -> F64Array: ...
+@overload
+def nanquantile(a: npt.ArrayLike, q: Quantile, axis: Axis) -> npt.NDArray[np.inexact]: ...
 @overload
 def nanquantile(  # type: ignore[overload-overlap]
-    a: Float32Like, q: SupportsFloat | Quantiles, axis: Axis | None = None
+    a: Float32Like, q: Quantiles, axis: Axis | None = None
 ) -> F32Array: ...
 @overload
 def nanquantile(
-    a: Float64Like | IntegerLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+    a: Float64Like | IntegerLike, q: Quantiles, axis: Axis | None = None
 ) -> F64Array: ...
 @overload
 def nanquantile(
-    a: npt.ArrayLike, q: SupportsFloat | Quantiles, axis: Axis | None = None
+    a: npt.ArrayLike, q: Quantiles, axis: Axis | None = None
 ) -> npt.NDArray[np.inexact]: ...
 
 # Extremes keep the input's element type.

@@ -7,13 +7,11 @@ the extra q cost when they share one selection.
 
 from __future__ import annotations
 
-from collections.abc import Callable
-
 import numpy as np
 
 import corvane as cr
-from corvane.bench.data import make, optional
-from corvane.bench.harness import Case, Peer
+from corvane.bench.data import label, make, optional
+from corvane.bench.harness import Call, Case, Peer, bind
 
 numbagg = optional("numbagg")
 pandas = optional("pandas")
@@ -25,18 +23,18 @@ LIMIT = 10
 
 
 def _inputs(quick: bool) -> list[tuple[str, np.ndarray, int | None]]:
-    big = make((10**6,), "float64", nans=True)
-    square = make((1000, 1000), "float64", nans=True)
+    big = make((10**6,), "float64", True)
+    square = make((1000, 1000), "float64", True)
     inputs = [
-        ("(10,) float64 nan", make((10,), "float64", nans=True), None),
-        ("(10**6,) float64 nan", big, None),
-        ("1000x1000 axis=1 float64 nan", square, 1),
-        ("1000x1000 axis=0 float64 nan", square, 0),
+        (label((10,), "float64", True), make((10,), "float64", True), None),
+        (label(big.shape, "float64", True), big, None),
+        (label(square.shape, "float64", True, 1), square, 1),
+        (label(square.shape, "float64", True, 0), square, 0),
     ]
     if not quick:
-        inputs.append(("(10**6,) float64", make((10**6,), "float64", nans=False), None))
-        inputs.append(("(10**6,) float32 nan", make((10**6,), "float32", nans=True), None))
-        inputs.append(("(10**6,) int64", np.arange(10**6)[::-1].copy(), None))
+        inputs.append((label(big.shape, "float64"), make((10**6,), "float64", False), None))
+        inputs.append((label(big.shape, "float32", True), make((10**6,), "float32", True), None))
+        inputs.append((label(big.shape, "int64"), np.arange(10**6)[::-1].copy(), None))
     return inputs
 
 
@@ -45,47 +43,37 @@ def _quantile_cases(quick: bool) -> list[Case]:
     for name in ("nanquantile", "quantile"):
         func = getattr(cr, name)
         np_func = getattr(np, name)
-        nb_func = getattr(numbagg, name, None) if numbagg is not None else None
-        for label, a, axis in _inputs(quick):
+        for data, a, axis in _inputs(quick):
             for q, tag in ((ONE_Q, "1 q"), (FIVE_Q, "5 q")):
-                peers = [Peer("numpy", lambda f=np_func, a=a, q=q, ax=axis: f(a, q, axis=ax))]
-                if nb_func is not None and a.dtype.kind == "f":
-                    peers.append(
-                        Peer("numbagg", lambda f=nb_func, a=a, q=q, ax=axis: f(a, q, axis=ax))
-                    )
-                out.append(
-                    Case(
-                        name,
-                        f"{label} {tag}",
-                        lambda f=func, a=a, q=q, ax=axis: f(a, q, ax),
-                        tuple(peers),
-                    )
-                )
+                peers = [Peer("numpy", bind(np_func, a, q, axis=axis))]
+                if a.dtype.kind == "f":
+                    nb = None if numbagg is None else bind(getattr(numbagg, name), a, q, axis=axis)
+                    peers.append(Peer("numbagg", nb))
+                out.append(Case(name, f"{data} {tag}", bind(func, a, q, axis), tuple(peers)))
     return out
 
 
-def _pandas_bfill(a: np.ndarray, axis: int) -> Callable[[], object]:
+def _pandas_bfill(a: np.ndarray, axis: int) -> Call | None:
+    if pandas is None:
+        return None
     if a.ndim == 1:
-        series = pandas.Series(a)
-        return lambda: series.bfill(limit=LIMIT)
-    frame = pandas.DataFrame(a)
-    return lambda: frame.bfill(axis=axis, limit=LIMIT)
+        return bind(pandas.Series(a).bfill, limit=LIMIT)
+    return bind(pandas.DataFrame(a).bfill, axis=axis, limit=LIMIT)
 
 
 def _bfill_cases(quick: bool) -> list[Case]:
     out = []
-    for label, a, axis in _inputs(quick):
+    for data, a, axis in _inputs(quick):
         if a.dtype.kind != "f":
             continue
         ax = -1 if axis is None else axis
-        peers = [Peer("push", lambda a=a, ax=ax: cr.push(a, LIMIT, ax))]
-        if pandas is not None:
-            peers.append(Peer("pandas", _pandas_bfill(a, ax % a.ndim)))
-        if numbagg is not None:
-            peers.append(
-                Peer("numbagg", lambda a=a, ax=ax: numbagg.bfill(a, limit=LIMIT, axis=ax))
-            )
-        out.append(Case("bfill", label, lambda a=a, ax=ax: cr.bfill(a, LIMIT, ax), tuple(peers)))
+        nb = None if numbagg is None else bind(numbagg.bfill, a, limit=LIMIT, axis=ax)
+        peers = (
+            Peer("corvane push", bind(cr.push, a, LIMIT, ax)),
+            Peer("pandas bfill", _pandas_bfill(a, ax % a.ndim)),
+            Peer("numbagg", nb),
+        )
+        out.append(Case("bfill", data, bind(cr.bfill, a, LIMIT, ax), peers))
     return out
 
 

@@ -57,6 +57,7 @@ else:
         move_sum,
         move_var,
     )
+    from corvane.slow.quantile import nanquantile, quantile
     from corvane.slow.reduce import (
         allnan,
         anynan,
@@ -72,7 +73,6 @@ else:
         nanvar,
         ss,
     )
-    from corvane.slow.quantile import nanquantile, quantile
     from corvane.slow.slicewise import argpartition, bfill, nanrankdata, partition, push, rankdata
 
 __all__ = [

@@ -49,7 +49,8 @@ def _lerp(a: Array, b: Array, t: Array, kind: str) -> Array:
             diff = (b.astype(object) - a.astype(object)).astype(np.float64)
             lo = a.astype(np.float64) + diff * t
             hi = b.astype(np.float64) - diff * (1.0 - t)
-            return np.where(t >= 0.5, hi, lo)
+            mixed: Array = np.where(t >= 0.5, hi, lo)
+            return mixed
         ftype = a.dtype.type
         diff = b - a
         lo = a + diff * t.astype(ftype)
