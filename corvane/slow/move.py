@@ -380,8 +380,8 @@ def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str)
     slices at once, by the same recurrences as the native kernels (see their docstrings).
     """
     n = arr.shape[axis]
-    x = np.moveaxis(arr.astype(np.float64), axis, -1).reshape(-1, n)
-    rows = x.shape[0]
+    rows = arr.size // n if n else int(np.prod(np.delete(arr.shape, axis)))
+    x = np.moveaxis(arr.astype(np.float64), axis, -1).reshape(rows, n)
     decay = 1.0 - alpha
     full = alpha == 1.0
     nan = np.full(rows, np.nan)
@@ -418,10 +418,11 @@ def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str)
                 r = 1.0 / big_w
                 delta = xi - mean
                 first = old == 0.0
-                mean = np.where(obs, np.where(first, xi, mean + r * delta), mean)
+                nxt = mean + r * delta
                 var = np.where(
-                    obs, np.where(first, 0.0, (old * r) * (var + r * delta * delta)), var
+                    obs, np.where(first, 0.0, (old * r) * var + r * delta * (xi - nxt)), var
                 )
+                mean = np.where(obs, np.where(first, xi, nxt), mean)
                 num = big_w * big_w
                 divisor = num - w2
                 out = np.where(divisor > 0.0, (num / divisor) * var, np.nan)

@@ -91,7 +91,8 @@ struct exp_mean {
 
 // Weighted Welford: with W the decayed count including the new value and
 // r = 1 / W, the mean moves by r * delta and the biased variance becomes
-// (1 - r) * (var + r * delta^2); both stay put at NaN positions. The unbiased
+// (1 - r) * (var + r * delta^2); both stay put at NaN positions. While an
+// infinity is among the values the variance is NaN. The unbiased
 // variance scales it by W^2 / (W^2 - W2), W2 the decayed sum of squared
 // weights (pandas' bias correction); no positive divisor gives NaN.
 template <bool Root>
@@ -111,8 +112,11 @@ struct exp_var {
             const double r = 1.0 / W;
             const double delta = x - mean;
             // The first value (old == 0) is the mean, exactly, with variance 0.
-            mean = old == 0.0 ? x : mean + r * delta;
-            var = old == 0.0 ? 0.0 : (old * r) * (var + r * delta * delta);
+            // (1 - r) * (var + r * delta^2) as (1 - r) * var + r * delta * (x - new
+            // mean), Welford's form, which makes NaN of an infinity's variance.
+            const double next = mean + r * delta;
+            var = old == 0.0 ? 0.0 : (old * r) * var + r * delta * (x - next);
+            mean = old == 0.0 ? x : next;
         } else {
             W = old;
         }
