@@ -204,8 +204,9 @@ def test_call_forms_and_fallback():
     for name in EXP:
         f = getattr(cr, name)
         want = f(a, 0.4)
-        for got in (f(a, alpha=0.4), f(a=a, alpha=0.4, min_weight=0, axis=1), f(a, 0.4, 0, -1),
-                    f(a.astype(">f8"), 0.4), f(a.T, 0.4, axis=0).T, f(a.astype(np.float16), 0.4)):  # fmt: skip
+        forms = [f(a, alpha=0.4), f(a=a, alpha=0.4, min_weight=0, axis=1), f(a, 0.4, 0, -1)]
+        forms += [f(a.astype(">f8"), 0.4), f(a.T, 0.4, axis=0).T, f(a.astype(np.float16), 0.4)]
+        for got in forms:
             assert_same(got, want, rtol=1e-12)
         assert f(np.zeros((3, 0)), 0.5).shape == (3, 0)
         assert f(np.zeros((0, 3), np.float32), 0.5).dtype == np.float32
