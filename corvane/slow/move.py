@@ -415,17 +415,18 @@ def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str)
                 old = big_w * decay
                 w2 = w2 * (decay * decay) + np.where(obs, 1.0, 0.0)
                 big_w = np.where(obs, old + 1.0, old)
-                r = 1.0 / big_w
+                num = big_w * big_w
+                divisor = num - w2
+                inv = 1.0 / (big_w * divisor)
+                r = divisor * inv
                 delta = xi - mean
-                first = old == 0.0
+                first = ~(divisor > 0.0)
                 nxt = mean + r * delta
                 var = np.where(
                     obs, np.where(first, 0.0, (old * r) * var + r * delta * (xi - nxt)), var
                 )
                 mean = np.where(obs, np.where(first, xi, nxt), mean)
-                num = big_w * big_w
-                divisor = num - w2
-                out = np.where(divisor > 0.0, (num / divisor) * var, np.nan)
+                out = np.where(divisor > 0.0, (num * big_w * inv) * var, np.nan)
                 if stat == "std":
                     out = np.sqrt(out)
             res[:, i] = np.where(weight >= min_weight, out, np.nan)
