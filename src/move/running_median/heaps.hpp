@@ -16,7 +16,10 @@
 
 #include "move/running_median/running_median.h"
 
+// Internal to each library source that includes it, as the routines were when
+// they lived in one: the compiler inlines them by the same rules.
 namespace corvane::heaps {
+namespace {
 
 // First childless position of a heap of n entries.
 inline uint64_t leaf_start(uint64_t n) {
@@ -234,4 +237,5 @@ void nan_remove(S *mm, uint64_t p) {
     }
     mm->nan_size = last;
 }
+}  // namespace
 }  // namespace corvane::heaps
