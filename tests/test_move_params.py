@@ -283,3 +283,27 @@ def test_mq_new_refuses_bad_arguments():
                  (3, 1, math.nan), (2**62, 1, 0.5)]:  # fmt: skip
         assert not lib.mq_new(*args), args
     lib.mq_free(None)
+
+
+def test_scalars_are_converted_before_the_array_is_read():
+    class Changing:
+        """A number whose conversion changes an element of an object array first."""
+
+        def __init__(self, value: float) -> None:
+            self.value = value
+
+        def __float__(self) -> float:
+            target[1] = 10.0
+            return self.value
+
+        def __index__(self) -> int:
+            target[1] = 10.0
+            return 2
+
+    for mod in (cr, slow):
+        target = np.array([1.0, 2.0, None, 3.0], dtype=object)
+        got = mod.move_exp_nanmean(target, Changing(0.5))
+        assert_same(got, mod.move_exp_nanmean(np.array([1.0, 10.0, np.nan, 3.0]), 0.5))
+        target = np.array([1.0, 2.0, None, 3.0], dtype=object)
+        got = mod.move_quantile(target, 2, Changing(0.25), min_count=1)
+        assert_same(got, mod.move_quantile(np.array([1.0, 10.0, np.nan, 3.0]), 2, 0.25, 1))

@@ -297,12 +297,11 @@ def _as_float(obj: object, message: str) -> float:
         raise TypeError(message) from None
 
 
-def _check_array(arr: Array, axis: object, axis_given: bool) -> int:
+def _check_array(arr: Array, axis: int) -> int:
     """The axis normalised against ``arr``, after every argument has been converted."""
-    ax = as_c_int(axis, "`axis` must be an integer") if axis_given else -1
     if arr.ndim == 0:
         raise ValueError("moving window functions require ndim > 0")
-    return check_axis(ax, arr.ndim)
+    return check_axis(axis, arr.ndim)
 
 
 def _check_kind(arr: Array) -> None:
@@ -340,7 +339,6 @@ def move_quantile(
     rank h when h is whole, else pandas' linear interpolation between the ranks
     floor(h) and floor(h) + 1.  Computed in float64; float32 input gives float32.
     """
-    arr = as_array(a)
     win = as_c_int(window, "`window` must be an integer")
     qf = _as_float(q, "`q` must be a float")
     if not 0.0 <= qf <= 1.0:
@@ -353,7 +351,10 @@ def move_quantile(
             raise ValueError(f"min_count ({count}) cannot be greater than window ({win})")
         if count < 1:
             raise ValueError("`min_count` must be greater than zero.")
-    ax = _check_array(arr, axis, True)
+    ax_arg = as_c_int(axis, "`axis` must be an integer")
+    # The scalars first: their conversion may run code that changes the array.
+    arr = as_array(a)
+    ax = _check_array(arr, ax_arg)
     length = arr.shape[ax]
     if not 1 <= win <= length:
         raise ValueError(f"Moving window (={win}) must between 1 and {length}, inclusive")
@@ -363,14 +364,16 @@ def move_quantile(
 
 
 def _exp_parse(a: npt.ArrayLike, alpha: object, min_weight: object, axis: object) -> tuple:
-    arr = as_array(a)
     al = _as_float(alpha, "`alpha` must be a float")
     if not 0.0 < al <= 1.0:
         raise ValueError("`alpha` must be in the range (0, 1]")
     mw = _as_float(min_weight, "`min_weight` must be a float")
     if mw != mw:
         raise ValueError("`min_weight` must not be NaN")
-    ax = _check_array(arr, axis, True)
+    ax_arg = as_c_int(axis, "`axis` must be an integer")
+    # The scalars first: their conversion may run code that changes the array.
+    arr = as_array(a)
+    ax = _check_array(arr, ax_arg)
     _check_kind(arr)
     return arr, al, mw, ax
 

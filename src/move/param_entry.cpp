@@ -125,10 +125,6 @@ PyObject *move_quantile_entry(PyObject *args, PyObject *kwds) {
     if (!parse(args, kwds, quantile_params, 5, 3, arg)) {
         return nullptr;
     }
-    py_ref arr = working_array(arg[0]);
-    if (!arr) {
-        return nullptr;
-    }
     int window;
     double q;
     int min_count;
@@ -160,7 +156,11 @@ PyObject *move_quantile_entry(PyObject *args, PyObject *kwds) {
     if (arg[4] != nullptr && !as_int(arg[4], "`axis` must be an integer", axis_arg)) {
         return nullptr;
     }
-    // Every argument is converted: the array's facts can be read now.
+    // Every other argument is converted: the array can be read now.
+    py_ref arr = working_array(arg[0]);
+    if (!arr) {
+        return nullptr;
+    }
     PyArrayObject *a = arr.array();
     int axis;
     if (!check_axis(a, arg[4], axis_arg, axis)) {
@@ -185,10 +185,6 @@ PyObject *exp_entry(const exp_function &f, PyObject *args, PyObject *kwds) {
     if (!parse(args, kwds, exp_params_list, 4, 2, arg)) {
         return nullptr;
     }
-    py_ref arr = working_array(arg[0]);
-    if (!arr) {
-        return nullptr;
-    }
     double alpha;
     double min_weight = 0.0;
     int axis_arg = 0;
@@ -207,6 +203,10 @@ PyObject *exp_entry(const exp_function &f, PyObject *args, PyObject *kwds) {
         return nullptr;
     }
     if (arg[3] != nullptr && !as_int(arg[3], "`axis` must be an integer", axis_arg)) {
+        return nullptr;
+    }
+    py_ref arr = working_array(arg[0]);
+    if (!arr) {
         return nullptr;
     }
     PyArrayObject *a = arr.array();

@@ -16,8 +16,9 @@ namespace corvane {
 // Parses and checks the arguments with the move module's rules and messages,
 // then runs the kernel of the array's element type; other element types and
 // non-native byte order go, with the caller's own arguments, to corvane.slow.
-// Every argument is converted before anything about the array is read, since
-// a conversion may run Python code that changes the array. Returns a new
+// The scalar arguments are converted (and checked, as far as they can be
+// without the array) before `a` is converted or read, since a conversion may
+// run Python code (__index__, __float__) that changes the array. Returns a new
 // reference or null with an exception set.
 PyObject *move_quantile_entry(PyObject *args, PyObject *kwds);
 
