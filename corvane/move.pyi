@@ -86,3 +86,51 @@ def move_rank(
 def move_rank(
     a: ArrayLike, window: Window, min_count: Window | None = None, axis: Axis = -1
 ) -> F64Array: ...
+@overload
+def move_quantile(
+    a: Float32Like, window: Window, q: float, min_count: Window | None = None, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_quantile(
+    a: ArrayLike, window: Window, q: float, min_count: Window | None = None, axis: Axis = -1
+) -> F64Array: ...
+@overload
+def move_exp_nanmean(
+    a: Float32Like, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_exp_nanmean(
+    a: ArrayLike, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F64Array: ...
+@overload
+def move_exp_nansum(
+    a: Float32Like, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_exp_nansum(
+    a: ArrayLike, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F64Array: ...
+@overload
+def move_exp_nanvar(
+    a: Float32Like, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_exp_nanvar(
+    a: ArrayLike, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F64Array: ...
+@overload
+def move_exp_nanstd(
+    a: Float32Like, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_exp_nanstd(
+    a: ArrayLike, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F64Array: ...
+@overload
+def move_exp_nancount(
+    a: Float32Like, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F32Array: ...
+@overload
+def move_exp_nancount(
+    a: ArrayLike, alpha: float, min_weight: float = 0, axis: Axis = -1
+) -> F64Array: ...

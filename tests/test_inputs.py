@@ -14,8 +14,10 @@ MOVING = ["move_sum", "move_mean", "move_std", "move_var", "move_min", "move_max
           "move_argmin", "move_argmax", "move_median", "move_rank"]  # fmt: skip
 REDUCING = ["nansum", "nanmean", "nanstd", "nanvar", "nanmin", "nanmax", "nanargmin",
             "nanargmax", "ss", "median", "nanmedian", "anynan", "allnan"]  # fmt: skip
+PARAMS = ["move_quantile", "move_exp_nanmean", "move_exp_nansum", "move_exp_nanvar",
+          "move_exp_nanstd", "move_exp_nancount"]  # fmt: skip
 SLICEWISE = ["partition", "argpartition", "rankdata", "nanrankdata", "push"]
-COMPUTING = REDUCING + MOVING + SLICEWISE
+COMPUTING = REDUCING + MOVING + PARAMS + SLICEWISE
 
 MASKED = "masked arrays are not supported: fill the masked values first, e.g. a.filled(np.nan)"
 
@@ -24,6 +26,10 @@ def calls(name: str) -> list[tuple[tuple, dict]]:
     """Arguments after `a` for a few calls of `name` on a 2-d array."""
     if name in MOVING:
         return [((2,), {}), ((3,), {"min_count": 1, "axis": 0})]
+    if name == "move_quantile":
+        return [((2, 0.25), {}), ((3, 0.5), {"min_count": 1, "axis": 0})]
+    if name in PARAMS:
+        return [((0.5,), {}), ((0.2, 0.3), {"axis": 0})]
     if name in ("partition", "argpartition"):
         return [((1,), {}), ((0,), {"axis": 0}), ((5, None), {})]
     if name == "push":
@@ -213,6 +219,8 @@ HOSTILE_CALLS = [
     ("push", (None, -1), [1]),
     ("replace", (3, 1), [0, 1]),
     ("replace", (np.nan, 7), [0, 1]),
+    ("move_quantile", (2, 0.25, 1, -1), [0, 1, 2, 3]),
+    ("move_exp_nanvar", (0.5, 0.1, -1), [0, 1, 2]),
 ]
 
 

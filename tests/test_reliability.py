@@ -24,7 +24,11 @@ MOVING = ["move_sum", "move_mean", "move_std", "move_var", "move_min", "move_max
           "move_argmin", "move_argmax", "move_median", "move_rank"]  # fmt: skip
 QUANTILES = ["quantile", "nanquantile"]
 FILLS = ["push", "bfill"]
-ALL = [*ANY_AXIS, *WITH_DDOF, *QUANTILES, *MOVING, "partition", "argpartition", *FILLS, "replace"]
+QUANTILE = ["move_quantile"]
+EXP = ["move_exp_nanmean", "move_exp_nansum", "move_exp_nanvar", "move_exp_nanstd",
+       "move_exp_nancount"]  # fmt: skip
+ALL = [*ANY_AXIS, *WITH_DDOF, *QUANTILES, *MOVING, *QUANTILE, *EXP, "partition", "argpartition",
+       *FILLS, "replace"]  # fmt: skip
 
 DATA = np.array([[1.0, np.nan, 3.0, 2.0], [4.0, 5.0, np.nan, 0.5], [7.0, 1.0, 2.0, 2.0]])
 
@@ -39,6 +43,10 @@ def call_forms(name: str, a: np.ndarray) -> list:
         return forms
     if name in MOVING:
         return [lambda: f(a, 2), lambda: f(a, 3, min_count=1, axis=0)]
+    if name in QUANTILE:
+        return [lambda: f(a, 2, 0.25), lambda: f(a, 3, q=0.75, min_count=1, axis=0)]
+    if name in EXP:
+        return [lambda: f(a, 0.5), lambda: f(a, alpha=0.2, min_weight=0.3, axis=0)]
     if name in ("partition", "argpartition"):
         return [lambda: f(a, 1), lambda: f(a, kth=0, axis=0), lambda: f(a, 2, None)]
     if name in QUANTILES:
@@ -57,6 +65,10 @@ def error_forms(name: str, a: np.ndarray) -> list:
         forms += [lambda: f(a, 5), lambda: f(a, "x")]
     elif name in MOVING:
         forms += [lambda: f(a, 0), lambda: f(a, 2, 3), lambda: f(a, 2, axis=7)]
+    elif name in QUANTILE:
+        forms += [lambda: f(a, 0, 0.5), lambda: f(a, 2, 1.5), lambda: f(a, 2, 0.5, axis=7)]
+    elif name in EXP:
+        forms += [lambda: f(a, 0), lambda: f(a, "x"), lambda: f(a, 0.5, axis=4)]
     elif name in ("partition", "argpartition"):
         forms += [lambda: f(a, 9), lambda: f(a, "x")]
     elif name in QUANTILES:
@@ -255,12 +267,14 @@ def _message_cases() -> list[tuple[str, tuple, dict]]:
     import test_bfill
     import test_elemental
     import test_move
+    import test_move_params
     import test_quantile
     import test_reduce
     import test_slicewise
 
     cases = []
-    for module in (test_reduce, test_quantile, test_move, test_slicewise, test_bfill):
+    modules = (test_reduce, test_quantile, test_move, test_move_params, test_slicewise, test_bfill)
+    for module in modules:
         cases += [(name, args, kwargs) for name, args, kwargs, *_ in module.ARG_ERRORS]
     a = np.array([1.0, 0.0])
     cases += [("replace", (a, *args), kwargs) for args, kwargs, _ in test_elemental.ARG_ERRORS]

@@ -1,4 +1,4 @@
-"""Reference moving-window functions: the ten functions of ``corvane.move`` in NumPy.
+"""Reference moving-window functions: the functions of ``corvane.move`` in NumPy.
 
 Every output position i of a slice holds a statistic of the non-NaN values among the
 last ``window`` values up to and including i (fewer at the start of the slice), or NaN
@@ -31,7 +31,13 @@ __all__ = [
     "move_max",
     "move_mean",
     "move_median",
+    "move_exp_nancount",
+    "move_exp_nanmean",
+    "move_exp_nanstd",
+    "move_exp_nansum",
+    "move_exp_nanvar",
     "move_min",
+    "move_quantile",
     "move_rank",
     "move_std",
     "move_sum",
@@ -294,3 +300,206 @@ def move_rank(
     arr, win, count, ax, _ = _parse(a, window, min_count, axis, 0)
     # Values are compared in their own type, so large int64 values are ranked exactly.
     return _moving(arr, win, count, ax, _rank_stat(_out_dtype(arr)), values=arr)
+
+
+# --------------------------------------------------------------------------------------
+# Moving quantile and exponentially weighted windows
+# --------------------------------------------------------------------------------------
+
+
+def _as_float(obj: object, message: str) -> float:
+    """Read ``obj`` as a C double like ``PyFloat_AsDouble``, else ``TypeError(message)``.
+
+    Strings and arrays of one or more dimensions are refused (a scalar is wanted)."""
+    if isinstance(obj, (str, bytes, bytearray)) or (isinstance(obj, np.ndarray) and obj.ndim):
+        raise TypeError(message)
+    try:
+        return float(obj)  # type: ignore[arg-type]
+    except (TypeError, ValueError, OverflowError):
+        raise TypeError(message) from None
+
+
+def _check_array(arr: Array, axis: int) -> int:
+    """The axis normalised against ``arr``, after every argument has been converted."""
+    if arr.ndim == 0:
+        raise ValueError("moving window functions require ndim > 0")
+    return check_axis(axis, arr.ndim)
+
+
+def _check_kind(arr: Array) -> None:
+    if arr.dtype.kind not in "biuf":
+        raise TypeError(f"moving window functions do not support {arr.dtype} arrays")
+
+
+def _quantile_stat(q: float) -> Stat:
+    """pandas' linear interpolation between the order statistics around q * (n - 1)."""
+
+    def stat(w: Array, ok: Array) -> Array:
+        xs = np.sort(np.where(ok, w, np.nan), axis=-1)
+        count = ok.sum(axis=-1)
+        h = q * (count - 1).astype(np.float64)
+        last = w.shape[-1] - 1
+        k = np.clip(h.astype(np.int64), 0, last)
+        low = np.take_along_axis(xs, k[..., None], axis=-1)[..., 0]
+        high = np.take_along_axis(xs, np.minimum(k + 1, last)[..., None], axis=-1)[..., 0]
+        f = h - k
+        v = low + (high - low) * f
+        # Infinities: the limit of the interpolation (NaN only between -inf and +inf).
+        limit = np.where(low == high, low, low * (1.0 - f) + high * f)
+        v = np.where(np.isnan(v), limit, v)
+        return np.where(h == k, low, v)
+
+    return stat
+
+
+def move_quantile(
+    a: npt.ArrayLike, window: int, q: float, min_count: int | None = None, axis: int = -1
+) -> Array:
+    """Moving window quantile along the specified axis, ignoring NaNs.
+
+    With n non-NaN values in the window and h = q * (n - 1): the order statistic of
+    rank h when h is whole, else pandas' linear interpolation between the ranks
+    floor(h) and floor(h) + 1.  Computed in float64; float32 input gives float32.
+    """
+    win = as_c_int(window, "`window` must be an integer")
+    qf = _as_float(q, "`q` must be a float")
+    if not 0.0 <= qf <= 1.0:
+        raise ValueError("Quantiles must be in the range [0, 1]")
+    if min_count is None:
+        count = win
+    else:
+        count = as_c_int(min_count, "`min_count` must be an integer or None")
+        if count > win:
+            raise ValueError(f"min_count ({count}) cannot be greater than window ({win})")
+        if count < 1:
+            raise ValueError("`min_count` must be greater than zero.")
+    ax_arg = as_c_int(axis, "`axis` must be an integer")
+    # The scalars first: their conversion may run code that changes the array.
+    arr = as_array(a)
+    ax = _check_array(arr, ax_arg)
+    length = arr.shape[ax]
+    if not 1 <= win <= length:
+        raise ValueError(f"Moving window (={win}) must between 1 and {length}, inclusive")
+    _check_kind(arr)
+    values = arr.astype(np.float64)
+    return _moving(arr, win, count, ax, _quantile_stat(qf), values=values)
+
+
+def _exp_parse(
+    a: npt.ArrayLike, alpha: object, min_weight: object, axis: object
+) -> tuple[Any, ...]:
+    al = _as_float(alpha, "`alpha` must be a float")
+    if not 0.0 < al <= 1.0:
+        raise ValueError("`alpha` must be in the range (0, 1]")
+    mw = _as_float(min_weight, "`min_weight` must be a float")
+    if mw != mw:
+        raise ValueError("`min_weight` must not be NaN")
+    ax_arg = as_c_int(axis, "`axis` must be an integer")
+    # The scalars first: their conversion may run code that changes the array.
+    arr = as_array(a)
+    ax = _check_array(arr, ax_arg)
+    _check_kind(arr)
+    return arr, al, mw, ax
+
+
+def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str) -> Array:
+    """One exponentially weighted statistic, position by position along ``axis`` for all
+    slices at once, by the same recurrences as the native kernels (see their docstrings).
+    """
+    n = arr.shape[axis]
+    rows = arr.size // n if n else int(np.prod(np.delete(arr.shape, axis)))
+    x = np.moveaxis(arr.astype(np.float64), axis, -1).reshape(rows, n)
+    decay = 1.0 - alpha
+    full = alpha == 1.0
+    nan = np.full(rows, np.nan)
+    weight = np.zeros(rows)
+    acc = np.zeros(rows)  # count, sum or the mean's numerator
+    den = np.zeros(rows)  # the mean's decayed count
+    seen = np.zeros(rows, bool)
+    mean = nan.copy() if stat == "mean" else np.zeros(rows)
+    big_w = np.zeros(rows)
+    w2 = np.zeros(rows)
+    var = np.zeros(rows)
+    res = np.empty((rows, n))
+    with np.errstate(all="ignore"):
+        for i in range(n):
+            xi = x[:, i]
+            obs = ~np.isnan(xi)
+            weight = weight * decay + np.where(obs, alpha, 0.0)
+            if stat == "count":
+                acc = acc * decay + np.where(obs, 1.0, 0.0)
+                out = acc
+            elif stat in ("sum", "mean"):
+                kept = np.zeros(rows) if full else acc * decay
+                acc = np.where(obs, kept + xi, kept)
+                seen |= obs
+                out = np.where(seen, acc, np.nan)
+                if stat == "mean":
+                    den = den * decay + np.where(obs, 1.0, 0.0)
+                    mean = np.where(obs, acc / den, mean)
+                    out = mean
+            else:
+                old = big_w * decay
+                w2 = w2 * (decay * decay) + np.where(obs, 1.0, 0.0)
+                big_w = np.where(obs, old + 1.0, old)
+                num = big_w * big_w
+                divisor = num - w2
+                inv = 1.0 / (big_w * divisor)
+                r = divisor * inv
+                delta = xi - mean
+                first = ~(divisor > 0.0)
+                nxt = mean + r * delta
+                var = np.where(
+                    obs, np.where(first, 0.0, (old * r) * var + r * delta * (xi - nxt)), var
+                )
+                mean = np.where(obs, np.where(first, xi, nxt), mean)
+                out = np.where(divisor > 0.0, (num * big_w * inv) * var, np.nan)
+                if stat == "std":
+                    out = np.sqrt(out)
+            res[:, i] = np.where(weight >= min_weight, out, np.nan)
+    out_arr = np.empty(arr.shape, _out_dtype(arr))
+    dest = np.moveaxis(out_arr, axis, -1)
+    dest[...] = res.reshape(dest.shape)
+    return out_arr
+
+
+def move_exp_nanmean(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Array:
+    """Exponentially weighted moving mean along the specified axis, ignoring NaNs."""
+    arr, al, mw, ax = _exp_parse(a, alpha, min_weight, axis)
+    return _exp_scan(arr, al, mw, ax, "mean")
+
+
+def move_exp_nansum(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Array:
+    """Exponentially weighted moving sum along the specified axis, ignoring NaNs."""
+    arr, al, mw, ax = _exp_parse(a, alpha, min_weight, axis)
+    return _exp_scan(arr, al, mw, ax, "sum")
+
+
+def move_exp_nanvar(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Array:
+    """Exponentially weighted moving variance (bias-corrected) along the specified axis,
+    ignoring NaNs."""
+    arr, al, mw, ax = _exp_parse(a, alpha, min_weight, axis)
+    return _exp_scan(arr, al, mw, ax, "var")
+
+
+def move_exp_nanstd(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Array:
+    """Exponentially weighted moving standard deviation along the specified axis, ignoring
+    NaNs."""
+    arr, al, mw, ax = _exp_parse(a, alpha, min_weight, axis)
+    return _exp_scan(arr, al, mw, ax, "std")
+
+
+def move_exp_nancount(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Array:
+    """Exponentially weighted moving count of the non-NaN values along the specified axis."""
+    arr, al, mw, ax = _exp_parse(a, alpha, min_weight, axis)
+    return _exp_scan(arr, al, mw, ax, "count")

@@ -16,3 +16,5 @@ CORVANE_EXPORT PyObject *pystr_kth;
 CORVANE_EXPORT PyObject *pystr_old;
 CORVANE_EXPORT PyObject *pystr_new;
 CORVANE_EXPORT PyObject *pystr_q;
+CORVANE_EXPORT PyObject *pystr_alpha;
+CORVANE_EXPORT PyObject *pystr_min_weight;

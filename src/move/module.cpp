@@ -5,6 +5,8 @@
 #include "move/entry.hpp"
 #include "move/extremes.hpp"
 #include "move/median.hpp"
+#include "move/param_docstrings.hpp"
+#include "move/param_entry.hpp"
 #include "move/rank.hpp"
 #include "move/sums.hpp"
 #include "move/variance.hpp"
@@ -14,6 +16,9 @@ PyObject *pystr_window = nullptr;
 PyObject *pystr_min_count = nullptr;
 PyObject *pystr_axis = nullptr;
 PyObject *pystr_ddof = nullptr;
+PyObject *pystr_q = nullptr;
+PyObject *pystr_alpha = nullptr;
+PyObject *pystr_min_weight = nullptr;
 
 namespace corvane {
 namespace {
@@ -28,16 +33,31 @@ constexpr move_function fn_move_argmin{"move_argmin", MOVE_KERNELS(move_argmin),
 constexpr move_function fn_move_argmax{"move_argmax", MOVE_KERNELS(move_argmax), false};
 constexpr move_function fn_move_median{"move_median", MOVE_KERNELS(move_median), false};
 constexpr move_function fn_move_rank{"move_rank", MOVE_KERNELS(move_rank), false};
+constexpr exp_function fn_move_exp_nanmean{"move_exp_nanmean", MOVE_KERNELS(move_exp_nanmean)};
+constexpr exp_function fn_move_exp_nansum{"move_exp_nansum", MOVE_KERNELS(move_exp_nansum)};
+constexpr exp_function fn_move_exp_nanvar{"move_exp_nanvar", MOVE_KERNELS(move_exp_nanvar)};
+constexpr exp_function fn_move_exp_nanstd{"move_exp_nanstd", MOVE_KERNELS(move_exp_nanstd)};
+constexpr exp_function fn_move_exp_nancount{"move_exp_nancount",
+                                            MOVE_KERNELS(move_exp_nancount)};
 
 #define METHOD(f) \
     {#f, CORVANE_KW_METHOD(move_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
 
+#define EXP_METHOD(f) \
+    {#f, CORVANE_KW_METHOD(exp_method<fn_##f>), METH_VARARGS | METH_KEYWORDS, doc::f}
+
 PyMethodDef methods[] = {
     METHOD(move_sum),    METHOD(move_mean),   METHOD(move_std),    METHOD(move_var),
     METHOD(move_min),    METHOD(move_max),    METHOD(move_argmin), METHOD(move_argmax),
-    METHOD(move_median), METHOD(move_rank),   {nullptr, nullptr, 0, nullptr},
+    METHOD(move_median), METHOD(move_rank),
+    {"move_quantile", CORVANE_KW_METHOD(move_quantile_method), METH_VARARGS | METH_KEYWORDS,
+     doc::move_quantile},
+    EXP_METHOD(move_exp_nanmean), EXP_METHOD(move_exp_nansum), EXP_METHOD(move_exp_nanvar),
+    EXP_METHOD(move_exp_nanstd), EXP_METHOD(move_exp_nancount),
+    {nullptr, nullptr, 0, nullptr},
 };
 #undef METHOD
+#undef EXP_METHOD
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "move", doc::module, -1, methods,
@@ -50,11 +70,14 @@ const keyword_slot keywords[] = {
     {&pystr_min_count, "min_count"},
     {&pystr_axis, "axis"},
     {&pystr_ddof, "ddof"},
+    {&pystr_q, "q"},
+    {&pystr_alpha, "alpha"},
+    {&pystr_min_weight, "min_weight"},
 };
 
 }  // namespace
 }  // namespace corvane
 
 CORVANE_EXPORT PyObject *PyInit_move(void) {
-    return corvane::module_init(&corvane::module_def, corvane::keywords, 5);
+    return corvane::module_init(&corvane::module_def, corvane::keywords, 8);
 }

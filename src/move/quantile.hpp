@@ -1,0 +1,73 @@
+// move_quantile: one running-quantile handle per call (mq_*), driven through
+// every slice and reset between slices.
+//
+// Kernels: move_quantile_axis<T> for double, float, int64_t, int32_t. Values
+// enter the handle as doubles (NaN left out of the order statistics); float32
+// quantiles are computed in double and rounded once, every other input gives
+// float64.
+#pragma once
+
+#include "frame/dtypes.hpp"
+#include "frame/gil.hpp"
+#include "frame/pair_iter.hpp"
+#include "frame/py_ref.hpp"
+#include "frame/scalars.hpp"
+#include "move/running_quantile/running_quantile.h"
+
+namespace corvane {
+
+// (array, window, min_count, axis, q) -> new array or null; the entry has
+// checked the arguments as for the other moving windows, and 0 <= q <= 1.
+using move_quantile_kernel = PyObject *(*)(PyArrayObject *a, int window, int min_count,
+                                           int axis, double q);
+
+// The handle of one call, freed on every path.
+class quantile_handle {
+  public:
+    explicit quantile_handle(mq_state *mq) : mq_(mq) {}
+    quantile_handle(const quantile_handle &) = delete;
+    quantile_handle &operator=(const quantile_handle &) = delete;
+    ~quantile_handle() { mq_free(mq_); }
+    mq_state *get() const { return mq_; }
+
+  private:
+    mq_state *mq_;
+};
+
+template <class T>
+PyObject *move_quantile_axis(PyArrayObject *a, int window, int min_count, int axis, double q) {
+    using O = real_of<T>;
+    quantile_handle mq(
+        mq_new(static_cast<uint64_t>(window), static_cast<uint64_t>(min_count), q));
+    if (mq.get() == nullptr) {
+        PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_quantile");
+        return nullptr;
+    }
+    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    if (!out) {
+        return nullptr;
+    }
+    pair_iter it;
+    pair_iter_init(it, a, out.array(), axis);
+    {
+        gil_released nogil(worth_releasing(PyArray_SIZE(a)));
+        mq_state *h = mq.get();
+        const npy_intp n = it.axis_length;
+        const npy_intp fill = window < n ? window : n;
+        while (it.more()) {
+            npy_intp i = 0;
+            for (; i < fill; i++) {
+                it.out<O>(i) = static_cast<O>(mq_update_init(h, static_cast<double>(it.in<T>(i))));
+            }
+            for (; i < n; i++) {
+                it.out<O>(i) = static_cast<O>(mq_update(h, static_cast<double>(it.in<T>(i))));
+            }
+            mq_reset(h);
+            it.next();
+        }
+    }
+    return out.release();
+}
+
+}  // namespace corvane
