@@ -5,7 +5,7 @@ types, NumPy's other integer and float types, and Python numbers (a list of ``in
 becomes an int64 array, of ``float`` a float64 array).
 """
 
-from collections.abc import Iterator
+from collections.abc import Iterator, Sequence
 from typing import Protocol, SupportsFloat, SupportsIndex, TypeAlias, TypeVar
 
 import numpy as np
@@ -50,6 +50,9 @@ IntegerLike: TypeAlias = npt.NDArray[np.integer | np.bool_] | PyInts
 #: An axis along which to work, or a count (anything with ``__index__``).
 Axis: TypeAlias = SupportsIndex
 Window: TypeAlias = SupportsIndex
+#: One quantile, or several: a sequence of them gives results with q's dimension first.
+Quantile: TypeAlias = float | np.floating
+Quantiles: TypeAlias = Sequence[float] | npt.NDArray[np.floating]
 #: A number ``replace`` reads (``__float__`` or ``__index__``).
 Number: TypeAlias = SupportsFloat | SupportsIndex
 

@@ -6,7 +6,6 @@
 # Overloads are tried in order, so Python bools come before ints and ints before
 # floats (a checker takes a bool for an int and an int for a float). The
 # overload-overlap ignores mark that intended order.
-from collections.abc import Sequence
 from typing import overload
 
 import numpy as np
@@ -30,6 +29,8 @@ from corvane._typing import (
     PyBools,
     PyFloats,
     PyInts,
+    Quantile,
+    Quantiles,
     ScalarT,
 )
 
@@ -126,9 +127,6 @@ def nanmedian(a: npt.ArrayLike, axis: Axis) -> npt.NDArray[np.inexact]: ...
 
 # Quantiles follow the medians; a sequence of q gives an array whose first
 # dimension is q's, also over the whole array.
-Quantile = float | np.floating
-Quantiles = Sequence[float] | npt.NDArray[np.floating]
-
 @overload
 def quantile(a: NativeFloat | IntegerLike, q: Quantile, axis: None = None) -> float: ...
 @overload
