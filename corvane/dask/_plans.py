@@ -60,12 +60,14 @@ def _valid_axis(axis: object, ndim: int) -> int | None:
     return ax % ndim
 
 
-def _probe(x: da.Array, axis: object, extent: int, flatten: bool, writeable: bool) -> Array:
+def _probe(
+    x: da.Array, axis: object, extent: int | None, flatten: bool, writeable: bool
+) -> Array:
     """A stand-in for ``x`` on which the eager function checks its arguments.
 
     Same dtype and ndim; along the axis the real length capped at ``extent`` (enough
     for every length check to come out as it would on ``x``), length 1 elsewhere
-    (0 where ``x`` has 0).  ``flatten``: the function ravels for ``axis=None``, so the
+    (0 where ``x`` has 0); ``extent=None``: the real length.  ``flatten``: the function ravels for ``axis=None``, so the
     stand-in is 1-d with the real size capped.  Zero strides keep it free.
     """
     if any(np.isnan(s) for s in x.shape):
@@ -74,13 +76,34 @@ def _probe(x: da.Array, axis: object, extent: int, flatten: bool, writeable: boo
         )
     shape: tuple[int, ...]
     if flatten and axis is None:
-        shape = (min(int(x.size), extent),)
+        shape = (int(x.size) if extent is None else min(int(x.size), extent),)
     else:
         ax = _valid_axis(axis, x.ndim)
-        shape = tuple(min(d, extent if i == ax else 1) for i, d in enumerate(x.shape))
+        along = (lambda d: d) if extent is None else (lambda d: min(d, extent))
+        shape = tuple(along(d) if i == ax else min(d, 1) for i, d in enumerate(x.shape))
     if writeable:
         return np.zeros(shape, x.dtype)
     return np.broadcast_to(np.zeros((), x.dtype), shape)
+
+
+def _checked(
+    name: str,
+    x: da.Array,
+    params: Params,
+    axis: object,
+    extent: int,
+    flatten: bool,
+    writeable: bool,
+) -> Any:
+    """The eager function's result on a stand-in for ``x``, or its exact error.
+
+    A failed check is repeated on a stand-in with the real axis length, since the
+    messages quote it; the checks fail before any work, so that costs nothing.
+    """
+    try:
+        return _eager(name, _probe(x, axis, extent, flatten, writeable), params)
+    except Exception:
+        return _eager(name, _probe(x, axis, None, flatten, writeable), params)
 
 
 def _extent(*values: object) -> int:
@@ -115,7 +138,8 @@ def _merge_axes(a: Array, axes: Sequence[int]) -> Array:
     """``a`` with the reduced ``axes`` moved to the end and merged into one."""
     rest = [i for i in range(a.ndim) if i not in axes]
     moved = np.transpose(a, rest + sorted(axes))
-    return moved.reshape(moved.shape[: len(rest)] + (-1,))
+    kept = moved.shape[: len(rest)]
+    return moved.reshape((*kept, int(np.prod(moved.shape[len(rest) :]))))
 
 
 def _unmerge(res: Array, shape: tuple[int, ...], axes: Sequence[int], keepdims: bool) -> Array:
@@ -146,11 +170,18 @@ def _no_meta(x: Array) -> Array:
     return np.empty((0,) * x.ndim)
 
 
-def _sum_chunk(func: Callable[..., Any], x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False) -> Array:
+def _sum_chunk(
+    func: Callable[..., Any],
+    part: np.dtype[Any],
+    x: Array,
+    axis: tuple[int, ...],
+    keepdims: bool,
+    computing_meta: bool = False,
+) -> Array:
     if computing_meta:
         return _no_meta(x)
     ax = _eager_axis(axis, x.ndim)
-    return _keep(func(_widen(x), axis=ax), x.ndim, ax)
+    return _keep(func(_widen(x), axis=ax), x.ndim, ax, part)
 
 
 def _sum_combine(parts: Array, axis: tuple[int, ...], keepdims: bool) -> Array:
@@ -160,12 +191,19 @@ def _sum_combine(parts: Array, axis: tuple[int, ...], keepdims: bool) -> Array:
         return np.sum(parts, axis=axis, keepdims=keepdims, dtype=parts.dtype)
 
 
-def _pick_chunk(func: Callable[..., Any], x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False) -> Array:
+def _pick_chunk(
+    func: Callable[..., Any],
+    part: np.dtype[Any],
+    x: Array,
+    axis: tuple[int, ...],
+    keepdims: bool,
+    computing_meta: bool = False,
+) -> Array:
     """Per-chunk nanmin/nanmax/anynan/allnan; the same function combines the partials."""
     if computing_meta:
         return _no_meta(x)
     ax = _eager_axis(axis, x.ndim)
-    return _keep(func(x, axis=ax), x.ndim, ax)
+    return _keep(func(x, axis=ax), x.ndim, ax, part)
 
 
 def _pick_combine(
@@ -375,7 +413,7 @@ class Reduction:
     note: str = ""
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
-        _eager(name, _probe(x, params["axis"], 1, False, False), params)
+        _checked(name, x, params, params["axis"], 1, False, False)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
         axes = _reduced(x, params["axis"])
@@ -393,11 +431,13 @@ class Reduction:
                 axis=axis,
             )
         if self.kind == "sum":
-            chunk, combine = partial(_sum_chunk, func), _sum_combine
+            # Integer partials keep their type (sums wrap in it); floats go float64.
+            part = _F64 if dtype.kind == "f" else dtype
+            chunk, combine = partial(_sum_chunk, func, part), _sum_combine
             aggregate: Callable[..., Any] = _cast(_sum_combine, dtype)
         elif self.kind == "pick":
             merge = self.merge or func
-            chunk, combine = partial(_pick_chunk, func), partial(_pick_combine, merge)
+            chunk, combine = partial(_pick_chunk, func, dtype), partial(_pick_combine, merge)
             aggregate = _cast(combine, dtype)
         elif self.kind == "mean":
             chunk, combine = _mean_chunk, _mean_combine
@@ -448,7 +488,7 @@ class Overlap:
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
         extent = _extent(params["window"])
-        _eager(name, _probe(x, params["axis"], extent, False, False), params)
+        _checked(name, x, params, params["axis"], extent, False, False)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
         ax = params["axis"] % x.ndim
@@ -484,7 +524,7 @@ class Scan:
     note: str = ""
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
-        _eager(name, _probe(x, params["axis"], 1, False, False), params)
+        _checked(name, x, params, params["axis"], 1, False, False)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
         ax = params["axis"] % x.ndim
@@ -526,36 +566,37 @@ class OneChunk:
 
     def check(self, name: str, x: da.Array, params: Params) -> Any:
         extent = _extent(*(params[p] for p in self.extent))
-        return _eager(name, _probe(x, params["axis"], extent, self.flattens, False), params)
+        return _checked(name, x, params, params["axis"], extent, self.flattens, False)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
-        func = getattr(corvane, name)
         axis = params["axis"]
-        # The eager result on the stand-in has the output's element type.
-        same_shape = np.asarray(self.check(name, x, params)).dtype
-        whole = axis is None or (self.reduces and x.ndim == 1)
-        if whole:
-            if self.flattens:
-                x = x.reshape(-1)
-            x = x.rechunk(-1)
-            ax: int | None = None
+        # The eager result on the stand-in has the output's element type (a whole-array
+        # median is a Python scalar, so those ask the along-axis form).
+        if self.reduces:
+            dtype = _result_dtype(name, x.dtype, params)
+        else:
+            dtype = np.asarray(self.check(name, x, params)).dtype
+        if x.size == 0:
+            # No data, nothing to gather (and dask cannot rechunk empty arrays).
+            return da.from_array(np.asarray(_eager(name, np.zeros(x.shape, x.dtype), params), dtype))
+        ax: int | None = None
+        if axis is None or (self.reduces and x.ndim == 1):
+            x = (x.reshape(-1) if self.flattens else x).rechunk(-1)
         else:
             ax = axis % x.ndim
             x = x.rechunk({i: -1 if i == ax else "auto" for i in range(x.ndim)})
         others = {k: v for k, v in params.items() if k != "axis"}
-        block = partial(_eager_block, func, axis=ax, **others)
-        if self.reduces:
-            dtype = _result_dtype(name, x.dtype, params)
-            dropped = list(range(x.ndim)) if ax is None else [ax]
-            return x.map_blocks(
-                block, drop_axis=dropped, dtype=dtype, meta=np.empty((0,) * (x.ndim - len(dropped)), dtype)
-            )
-        dtype = same_shape
-        return x.map_blocks(block, dtype=dtype, meta=np.empty((0,) * x.ndim, dtype))
+        block = partial(_eager_block, getattr(corvane, name), dtype, axis=ax, **others)
+        dropped = (list(range(x.ndim)) if ax is None else [ax]) if self.reduces else []
+        meta = np.empty((0,) * (x.ndim - len(dropped)), dtype)
+        return x.map_blocks(block, drop_axis=dropped, dtype=dtype, meta=meta)
 
 
-def _eager_block(func: Callable[..., Any], block: Array, **params: Any) -> Array:
-    return np.asarray(func(block, **params))
+def _eager_block(
+    func: Callable[..., Any], dtype: np.dtype[Any], block: Array, **params: Any
+) -> Array:
+    # A whole-array result is a Python scalar: back to the result's element type.
+    return np.asarray(func(block, **params), dtype)
 
 
 def _replace_block(block: Array, old: Any, new: Any) -> Array:
@@ -570,7 +611,7 @@ class Elementwise:
     note: str = ""
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
-        _eager(name, _probe(x, None, 1, False, True), params)
+        _checked(name, x, params, None, 1, False, True)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
         return x.map_blocks(
