@@ -29,6 +29,7 @@ import numpy.typing as npt
 from dask.array.reductions import arg_reduction, cumreduction
 
 import corvane
+from corvane.slow._common import native_kind
 
 Array = npt.NDArray[Any]
 Params = dict[str, Any]
@@ -296,14 +297,20 @@ def _moment_aggregate(
     root: bool,
     whole: bool,
     length: int,
+    numpy_rule: bool,
     dtype: np.dtype[Any],
 ) -> Array:
     total = _moment_combine(parts, axis, keepdims)
     divisor = total["n"] - ddof
     with np.errstate(all="ignore"):
-        var = total["m2"] / divisor
-        # As eagerly: a zero-length axis gives NaN whatever ddof is, an empty whole array not.
-        var = np.where((divisor > 0) & (whole or length > 0), var, np.nan)
+        if numpy_rule:
+            # Integer types without kernels get NumPy's var: divisor max(N - ddof, 0).
+            var = total["m2"] / np.maximum(divisor, 0)
+        else:
+            var = total["m2"] / divisor
+            # As eagerly: a zero-length axis gives NaN whatever ddof is, an empty whole
+            # array does not.
+            var = np.where((divisor > 0) & (whole or length > 0), var, np.nan)
         if root:
             var = np.sqrt(var)
     return var.astype(dtype)
@@ -450,6 +457,7 @@ class Reduction:
                 root=self.root,
                 whole=_whole(axes, x.ndim),
                 length=x.shape[axes[0]] if axes else 0,
+                numpy_rule=x.dtype.kind in "iub" and native_kind(x.dtype) is None,
                 dtype=dtype,
             )
         return da.reduction(
