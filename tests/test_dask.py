@@ -12,11 +12,12 @@ from hypothesis import strategies as st
 da = pytest.importorskip("dask.array")
 dask = pytest.importorskip("dask")
 
-import corvane as cr  # noqa: E402
-import corvane.dask as crd  # noqa: E402
 import test_move  # noqa: E402
 import test_reduce  # noqa: E402
 import test_slicewise  # noqa: E402
+
+import corvane as cr  # noqa: E402
+import corvane.dask as crd  # noqa: E402
 
 DTYPES = (*NATIVE_DTYPES, "int16")  # int16: answered by corvane.slow chunk by chunk
 REDUCE = [
@@ -51,7 +52,7 @@ def chunked(draw, min_side=0, max_dims=3, dtypes=DTYPES):
         else:
             cuts = sorted(draw(st.sets(st.integers(1, n - 1), max_size=n - 1)))
             bounds = [0, *cuts, n]
-            chunks.append(tuple(b - a for a, b in zip(bounds, bounds[1:])))
+            chunks.append(tuple(b - a for a, b in zip(bounds[:-1], bounds[1:], strict=True)))
     return a, da.from_array(a, chunks=tuple(chunks))
 
 

@@ -99,7 +99,9 @@ def allnan(a: npt.ArrayLike, axis: int | None = None) -> Result:
     return run("allnan", a, {"axis": axis})
 
 
-def move_sum(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Result:
+def move_sum(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Result:
     return run("move_sum", a, {"window": window, "min_count": min_count, "axis": axis})
 
 
@@ -123,11 +125,15 @@ def move_var(
     return run("move_var", a, params)
 
 
-def move_min(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Result:
+def move_min(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Result:
     return run("move_min", a, {"window": window, "min_count": min_count, "axis": axis})
 
 
-def move_max(a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1) -> Result:
+def move_max(
+    a: npt.ArrayLike, window: int, min_count: int | None = None, axis: int = -1
+) -> Result:
     return run("move_max", a, {"window": window, "min_count": min_count, "axis": axis})
 
 
@@ -181,17 +187,19 @@ def replace(a: npt.ArrayLike, old: float, new: float) -> Result:
 
 def _document() -> None:
     """Each function's docstring: the eager one's summary, then how it runs on dask."""
+    import textwrap
+
     import corvane
 
     for name, plan in TABLE.items():
-        eager = getattr(corvane, name)
-        summary = (eager.__doc__ or "").split("\n\n")[1 if "(" in eager.__doc__.split("\n")[0] else 0]
-        pattern = (type(plan).__doc__ or "").strip()
-        note = f"\n\n{plan.note}" if plan.note else ""
-        globals()[name].__doc__ = (
-            f"{summary.strip()}\n\nLazy ``corvane.{name}`` for dask arrays (eager for any "
-            f"other input).\n\n{pattern}{note}\n\nSee ``corvane.{name}`` for the parameters."
+        doc = getattr(corvane, name).__doc__ or ""
+        summary = doc.split("\n\n")[1].strip() if name != "replace" else "Replace values."
+        lazy = (
+            f"Lazy ``corvane.{name}`` for a dask array, with the same parameters; any "
+            f"other input gets ``corvane.{name}`` itself."
         )
+        paragraphs = (summary, textwrap.fill(lazy, 79), textwrap.fill(plan.how, 79))
+        globals()[name].__doc__ = "\n\n".join(paragraphs)
 
 
 _document()

@@ -21,7 +21,7 @@ import warnings
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from functools import partial
-from typing import Any
+from typing import Any, ClassVar
 
 import dask.array as da
 import numpy as np
@@ -61,15 +61,14 @@ def _valid_axis(axis: object, ndim: int) -> int | None:
     return ax % ndim
 
 
-def _probe(
-    x: da.Array, axis: object, extent: int | None, flatten: bool, writeable: bool
-) -> Array:
+def _probe(x: da.Array, axis: object, extent: int | None, flatten: bool, writeable: bool) -> Array:
     """A stand-in for ``x`` on which the eager function checks its arguments.
 
     Same dtype and ndim; along the axis the real length capped at ``extent`` (enough
     for every length check to come out as it would on ``x``), length 1 elsewhere
-    (0 where ``x`` has 0); ``extent=None``: the real length.  ``flatten``: the function ravels for ``axis=None``, so the
-    stand-in is 1-d with the real size capped.  Zero strides keep it free.
+    (0 where ``x`` has 0); ``extent=None``: the real length.  ``flatten``: the
+    function ravels for ``axis=None``, so the stand-in is 1-d with the real size
+    capped.  Zero strides keep it free.
     """
     if any(np.isnan(s) for s in x.shape):
         raise ValueError(
@@ -219,7 +218,9 @@ _MEAN_PARTS = np.dtype([("n", np.int64), ("sum", np.float64)])
 _MOMENT_PARTS = np.dtype([("n", np.int64), ("mean", np.float64), ("m2", np.float64)])
 
 
-def _mean_chunk(x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False) -> Array:
+def _mean_chunk(
+    x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False
+) -> Array:
     if computing_meta:
         return _no_meta(x)
     ax = _eager_axis(axis, x.ndim)
@@ -247,7 +248,9 @@ def _mean_aggregate(
         return (total["sum"] / total["n"]).astype(dtype)
 
 
-def _moment_chunk(x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False) -> Array:
+def _moment_chunk(
+    x: Array, axis: tuple[int, ...], keepdims: bool, computing_meta: bool = False
+) -> Array:
     """(count, mean, M2) of the non-NaN values, each computed by the eager kernels."""
     if computing_meta:
         return _no_meta(x)
@@ -316,9 +319,7 @@ def _moment_aggregate(
     return var.astype(dtype)
 
 
-def _arg_chunk(
-    func: Callable[..., Any], x: Array, axis: tuple[int, ...], offset: Any
-) -> Array:
+def _arg_chunk(func: Callable[..., Any], x: Array, axis: tuple[int, ...], offset: Any) -> Array:
     """Per-chunk (value, global position) of the first extreme; value NaN: no candidate."""
     ax = _eager_axis(axis, x.ndim)
     empty = None
@@ -327,11 +328,15 @@ def _arg_chunk(
         if empty.any():
             # An all-NaN slice of one chunk is no error: another chunk may hold values.
             x = np.where(_keep(empty, x.ndim, ax), x.dtype.type(0), x)
-    pos = np.asarray(corvane.nanargmin(x, axis=ax) if func is min else corvane.nanargmax(x, axis=ax))
+    pos = np.asarray(
+        corvane.nanargmin(x, axis=ax) if func is min else corvane.nanargmax(x, axis=ax)
+    )
     if ax is None:
         vals = x.reshape(-1)[pos]
         starts, total_shape = offset
-        where = tuple(s + i for s, i in zip(starts, np.unravel_index(int(pos), x.shape)))
+        where = tuple(
+            s + i for s, i in zip(starts, np.unravel_index(int(pos), x.shape), strict=True)
+        )
         arg = np.asarray(np.ravel_multi_index(where, total_shape), np.int64)
     else:
         vals = np.take_along_axis(x, np.expand_dims(pos, ax), ax).squeeze(ax)
@@ -417,7 +422,15 @@ class Reduction:
     largest: bool = False
     #: For "pick": how partials combine, if not by the eager function itself.
     merge: Callable[..., Any] | None = None
-    note: str = ""
+
+    how: ClassVar[str] = (
+        "Each chunk is reduced by the eager function and the partial results are "
+        "combined in a tree (``dask.array.reduction``): float32 partials in float64, "
+        "rounded once; integer sums wrap in their own type as the eager ones do; "
+        "variances combine (count, mean, M2) with Chan's parallel update; positions "
+        "of the extremes are carried with their values.  Sums and moments agree with "
+        "the eager results to rounding, the others exactly."
+    )
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
         _checked(name, x, params, params["axis"], 1, False, False)
@@ -492,7 +505,12 @@ class Overlap:
     sums and moments agree with the eager ones to rounding.
     """
 
-    note: str = ""
+    how: ClassVar[str] = (
+        "``map_overlap`` with ``window - 1`` values of history before each chunk along "
+        "the axis (shorter chunks are merged first), the eager function on each block. "
+        "Extremes, their positions, medians and ranks are bit-identical to the eager "
+        "results; sums and moments agree to rounding."
+    )
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
         extent = _extent(params["window"])
@@ -529,7 +547,11 @@ class Scan:
     last valid value before it, so a gap may span any number of chunks.
     """
 
-    note: str = ""
+    how: ClassVar[str] = (
+        "With ``n`` set, ``map_overlap`` of depth ``n``; with ``n=None`` a scan across "
+        "chunks (``cumreduction``) that fills each chunk's leading NaNs from the last "
+        "valid value before it, so a gap may span any number of chunks."
+    )
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
         _checked(name, x, params, params["axis"], 1, False, False)
@@ -551,9 +573,7 @@ class Scan:
                 dtype=x.dtype,
                 meta=meta,
             )
-        return cumreduction(
-            corvane.push, _fill_leading, np.nan, x, axis=ax, dtype=x.dtype
-        )
+        return cumreduction(corvane.push, _fill_leading, np.nan, x, axis=ax, dtype=x.dtype)
 
 
 @dataclass(frozen=True)
@@ -570,7 +590,13 @@ class OneChunk:
     reduces: bool = False
     flattens: bool = False
     extent: tuple[str, ...] = ()
-    note: str = ""
+
+    how: ClassVar[str] = (
+        "The axis is brought into one chunk (other axes rechunked to dask's automatic "
+        "size) and the eager function runs on each block: results are bit-identical. "
+        "With ``axis=None`` (or a 1-d input to a median) on several chunks the whole "
+        "array becomes one chunk, so it must fit in one worker's memory."
+    )
 
     def check(self, name: str, x: da.Array, params: Params) -> Any:
         extent = _extent(*(params[p] for p in self.extent))
@@ -586,7 +612,9 @@ class OneChunk:
             dtype = np.asarray(self.check(name, x, params)).dtype
         if x.size == 0:
             # No data, nothing to gather (and dask cannot rechunk empty arrays).
-            return da.from_array(np.asarray(_eager(name, np.zeros(x.shape, x.dtype), params), dtype))
+            return da.from_array(
+                np.asarray(_eager(name, np.zeros(x.shape, x.dtype), params), dtype)
+            )
         ax: int | None = None
         if axis is None or (self.reduces and x.ndim == 1):
             x = (x.reshape(-1) if self.flattens else x).rechunk(-1)
@@ -616,7 +644,11 @@ def _replace_block(block: Array, old: Any, new: Any) -> Array:
 class Elementwise:
     """``replace`` block by block into new blocks; dask arrays are immutable."""
 
-    note: str = ""
+    how: ClassVar[str] = (
+        "Returns a new dask array with ``old`` (or NaN) replaced by ``new``, block by "
+        "block; dask arrays are immutable, so unlike the eager function nothing is "
+        "changed in place, and a NumPy array the input wraps is left as it is."
+    )
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
         _checked(name, x, params, None, 1, False, True)
@@ -638,11 +670,6 @@ def _eager(name: str, probe: Array, params: Params) -> Any:
         return getattr(corvane, name)(probe, **params)
 
 
-_WHOLE_ONE_CHUNK = (
-    "With ``axis=None`` (or a 1-d input) on several chunks the whole array is "
-    "gathered into one chunk: it must fit in one worker's memory."
-)
-
 #: Every function's pattern.  To add one: an entry here, a wrapper in
 #: ``corvane.dask`` and a method in ``corvane.xarray``.
 TABLE: dict[str, Plan] = {
@@ -657,8 +684,8 @@ TABLE: dict[str, Plan] = {
     "allnan": Reduction("pick", merge=np.all),
     "nanargmin": Reduction("arg"),
     "nanargmax": Reduction("arg", largest=True),
-    "median": OneChunk(reduces=True, note=_WHOLE_ONE_CHUNK),
-    "nanmedian": OneChunk(reduces=True, note=_WHOLE_ONE_CHUNK),
+    "median": OneChunk(reduces=True),
+    "nanmedian": OneChunk(reduces=True),
     **{
         name: Overlap()
         for name in (
@@ -674,10 +701,10 @@ TABLE: dict[str, Plan] = {
             "move_rank",
         )
     },
-    "partition": OneChunk(flattens=True, extent=("kth",), note=_WHOLE_ONE_CHUNK),
-    "argpartition": OneChunk(flattens=True, extent=("kth",), note=_WHOLE_ONE_CHUNK),
-    "rankdata": OneChunk(flattens=True, note=_WHOLE_ONE_CHUNK),
-    "nanrankdata": OneChunk(flattens=True, note=_WHOLE_ONE_CHUNK),
+    "partition": OneChunk(flattens=True, extent=("kth",)),
+    "argpartition": OneChunk(flattens=True, extent=("kth",)),
+    "rankdata": OneChunk(flattens=True),
+    "nanrankdata": OneChunk(flattens=True),
     "push": Scan(),
     "replace": Elementwise(),
 }
