@@ -453,7 +453,8 @@ class Reduction:
         if self.kind == "sum":
             # Integer partials keep their type (sums wrap in it); floats go float64.
             part = _F64 if dtype.kind == "f" else dtype
-            chunk, combine = partial(_sum_chunk, func, part), _sum_combine
+            chunk: Callable[..., Any] = partial(_sum_chunk, func, part)
+            combine: Callable[..., Any] = _sum_combine
             aggregate: Callable[..., Any] = _cast(_sum_combine, dtype)
         elif self.kind == "pick":
             merge = self.merge or func
@@ -562,7 +563,7 @@ class Scan:
         meta = np.empty((0,) * x.ndim, x.dtype)
         if x.dtype.kind not in "fc":
             # Nothing to fill; the eager function returns a copy.
-            return x.map_blocks(partial(corvane.push, axis=ax), dtype=x.dtype, meta=meta)
+            return da.map_blocks(partial(corvane.push, axis=ax), x, dtype=x.dtype, meta=meta)
         if n is not None and operator.index(n) < x.shape[ax] - 1:
             n = operator.index(n)
             return da.map_overlap(
@@ -625,7 +626,7 @@ class OneChunk:
         block = partial(_eager_block, getattr(corvane, name), dtype, axis=ax, **others)
         dropped = (list(range(x.ndim)) if ax is None else [ax]) if self.reduces else []
         meta = np.empty((0,) * (x.ndim - len(dropped)), dtype)
-        return x.map_blocks(block, drop_axis=dropped, dtype=dtype, meta=meta)
+        return da.map_blocks(block, x, drop_axis=dropped, dtype=dtype, meta=meta)
 
 
 def _eager_block(
@@ -654,8 +655,9 @@ class Elementwise:
         _checked(name, x, params, None, 1, False, True)
 
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
-        return x.map_blocks(
+        return da.map_blocks(
             partial(_replace_block, **params),
+            x,
             dtype=x.dtype,
             meta=np.empty((0,) * x.ndim, x.dtype),
         )
