@@ -5,7 +5,7 @@ on one thread over the same data as one NumPy array.
 
 Array results are persisted (computed, kept as chunks) rather than gathered, as
 a pipeline bigger than memory would; graph construction is inside every timing.
-numbagg runs single-threaded inside each task (numba's threads set to one), so
+numbagg runs single-threaded inside each task (its kernel built for one thread), so
 both sides get their parallelism from dask alone.
 """
 
@@ -38,6 +38,7 @@ def _data() -> tuple[np.ndarray, Any]:
 
 def _run(lazy: Any) -> Any:
     """Compute on two threads; arrays stay as computed chunks."""
+    assert dask is not None
     if lazy.ndim:
         return dask.persist(lazy, scheduler="threads", num_workers=2)
     return lazy.compute(scheduler="threads", num_workers=2)
@@ -78,6 +79,8 @@ def _numbagg_overlap(name: str) -> Peer:
 
 
 def _xarray_rolling() -> Peer:
+    assert xr is not None
+
     def call() -> Any:
         rolled = xr.DataArray(_data()[1], dims="t").rolling(t=WINDOW).mean()
         return _run(rolled.data)
@@ -88,10 +91,6 @@ def _xarray_rolling() -> Peer:
 def cases(quick: bool) -> list[Case]:
     if dask is None:
         return []
-    if numbagg is not None:
-        import numba
-
-        numba.set_num_threads(1)
     out = []
     for name in ("nansum", "nanmean", "nanstd"):
         out.append(Case(f"dask {name}", f"{LABEL}, vs dask", _lazy(name), (_dask_own(name),)))
