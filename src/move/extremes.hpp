@@ -23,7 +23,11 @@
 // left out of the count, and never reported as the position of an extreme.
 #pragma once
 
+#include <immintrin.h>
+
+#include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
@@ -120,7 +124,8 @@ struct move_extreme_op {
         const npy_intp w = p.window;
         const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
         const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
-        return a > b ? a : b;
+        const npy_intp c = w <= max_grouped ? group_bytes(w) : 0;
+        return a > b ? (a > c ? a : c) : (b > c ? b : c);
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
     static char *carve(char *at, npy_intp rows, runs *t) {
@@ -295,7 +300,29 @@ struct move_extreme_op {
             return worst;
         }
     }
-    static void slice_short(const move_slice<T> &s, const move_params &p, void *scratch) {
+    // The suffix extremes of the block x[start .. stop - 1], the later of
+    // equal values kept, for the windows of the next block.
+    static void block_suffixes(const move_slice<T> &s, npy_intp start, npy_intp stop,
+                               entry *suffix) {
+        double run = worst;
+        npy_intp run_pos = -1;
+        for (npy_intp i = stop - 1; i >= start; i--) {
+            const T x = s.x(i);
+            const double v = static_cast<double>(x);
+            if constexpr (Arg) {
+                run_pos = select(beyond(v, run) | ((run_pos < 0) & !is_nan(x)), i, run_pos);
+                run = better_earlier(v, run);
+                suffix[i - start] = {run, run_pos};
+            } else {
+                run = better_earlier(v, run);
+                suffix[i - start] = run;
+            }
+        }
+    }
+
+    // The outputs from position `first` (a multiple of the window) on.
+    static void slice_short(const move_slice<T> &s, const move_params &p, void *scratch,
+                            npy_intp first = 0) {
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
         const npy_intp n = s.n;
@@ -307,7 +334,15 @@ struct move_extreme_op {
             suffix[k] = empty();
         }
         npy_intp count = 0;  // non-NaN values in the window (float inputs)
-        for (npy_intp start = 0; start < n; start += w) {
+        if (first > 0) {
+            block_suffixes(s, first - w, first, suffix);
+            if constexpr (is_float<T>) {
+                for (npy_intp i = first - w; i < first; i++) {
+                    count += !is_nan(s.x(i));
+                }
+            }
+        }
+        for (npy_intp start = first; start < n; start += w) {
             const npy_intp stop = start + w < n ? start + w : n;
             double best = worst;  // extreme of x[start .. i]
             npy_intp best_pos = -1;
@@ -345,22 +380,7 @@ struct move_extreme_op {
                     y = static_cast<O>(better_later(left, best));
                 }
             }
-            // The suffix extremes of this block, the later of equal values
-            // kept, for the windows of the next block.
-            double run = worst;
-            npy_intp run_pos = -1;
-            for (npy_intp i = stop - 1; i >= start; i--) {
-                const T x = s.x(i);
-                const double v = static_cast<double>(x);
-                if constexpr (Arg) {
-                    run_pos = select(beyond(v, run) | ((run_pos < 0) & !is_nan(x)), i, run_pos);
-                    run = better_earlier(v, run);
-                    suffix[i - start] = {run, run_pos};
-                } else {
-                    run = better_earlier(v, run);
-                    suffix[i - start] = run;
-                }
-            }
+            block_suffixes(s, start, stop, suffix);
         }
     }
 
@@ -562,6 +582,183 @@ struct move_extreme_op {
         }
     }
 
+    // Eight blocks side by side (AVX-512). The running extremes of one
+    // block are a chain of dependent compares; eight neighbouring blocks
+    // have independent chains, so they run in the eight lanes of a vector,
+    // lane q holding block b0 + q. Values are gathered with a stride of one
+    // block and outputs scattered likewise, so any layout of the slice
+    // works. A backward pass fills the suffix table (a row of eight lanes
+    // per offset); a forward pass keeps the running prefix and meets each
+    // window's suffix part: that of block b0 + q - 1 is lane q - 1 of the
+    // same row, or for lane 0 the last lane of the previous group, kept in
+    // a column of its own. Every comparison is the scalar walk's, on the
+    // same float64 values, so the results are the same bits. Blocks after
+    // the last whole group of eight take the scalar walk.
+    static constexpr npy_intp group = 8;
+    static constexpr npy_intp max_grouped = 4096;
+    static bool grouped(const move_slice<T> &s, npy_intp w) {
+        return w <= max_grouped && s.n / w >= group;
+    }
+    // Rows 0 .. w of values, counts and positions, eight lanes each, then
+    // the carried column of each.
+    static npy_intp group_bytes(npy_intp w) { return (w + 1) * (group + 1) * 3 * 8; }
+
+    CORVANE_AVX512 static __m512d gather_values(const char *base, __m512i off) {
+        if constexpr (std::is_same_v<T, double>) {
+            return _mm512_i64gather_pd(off, base, 1);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return _mm512_cvtps_pd(_mm512_i64gather_ps(off, base, 1));
+        } else if constexpr (sizeof(T) == 8) {
+            return _mm512_cvtepi64_pd(_mm512_i64gather_epi64(off, base, 1));
+        } else {
+            return _mm512_cvtepi32_pd(_mm512_i64gather_epi32(off, base, 1));
+        }
+    }
+    CORVANE_AVX512 static __mmask8 less(__m512d a, __m512d b) {
+        return _mm512_cmp_pd_mask(a, b, Max ? _CMP_GT_OQ : _CMP_LT_OQ);
+    }
+    CORVANE_AVX512 static __mmask8 less_equal(__m512d a, __m512d b) {
+        return _mm512_cmp_pd_mask(a, b, Max ? _CMP_GE_OQ : _CMP_LE_OQ);
+    }
+    // a < b ? a : b (Max: a > b ? a : b), the scalar better_later and
+    // better_earlier in one instruction.
+    CORVANE_AVX512 static __m512d pick(__m512d a, __m512d b) {
+        return Max ? _mm512_max_pd(a, b) : _mm512_min_pd(a, b);
+    }
+    // Lane q of the result: lane q - 1 of row, lane 0 from carried.
+    CORVANE_AVX512 static __m512i shift_in(__m512i row, __m512i carried) {
+        return _mm512_alignr_epi64(row, carried, 7);
+    }
+
+    CORVANE_AVX512 __attribute__((flatten)) static npy_intp
+    slice_groups(const move_slice<T> &s, const move_params &p, void *scratch) {
+        const npy_intp w = p.window;
+        const npy_intp m = p.min_count;
+        const npy_intp groups = s.n / w / group;
+        double *tv = static_cast<double *>(scratch);
+        int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * group);
+        int64_t *tp = tc + (w + 1) * group;
+        double *cv = reinterpret_cast<double *>(tp + (w + 1) * group);
+        int64_t *cc = reinterpret_cast<int64_t *>(cv + (w + 1));
+        int64_t *cp = cc + (w + 1);
+        for (npy_intp j = 0; j <= w; j++) {
+            cv[j] = worst;
+            cc[j] = 0;
+            cp[j] = -1;
+        }
+        const __m512d worst_v = _mm512_set1_pd(worst);
+        const __m512i none_pos = _mm512_set1_epi64(-1);
+        const __m512i zero = _mm512_setzero_si512();
+        const __m512i one = _mm512_set1_epi64(1);
+        const __m512i lead = _mm512_set1_epi64(m - 1);
+        const __m512i need = _mm512_set1_epi64(m);
+        const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+        // Row w is empty: the window that is exactly one block.
+        _mm512_storeu_pd(tv + w * group, worst_v);
+        _mm512_storeu_si512(tc + w * group, zero);
+        _mm512_storeu_si512(tp + w * group, none_pos);
+        const __m512i in_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.in_step));
+        const __m512i out_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.out_step));
+        const __m512i pos_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w));
+        for (npy_intp g = 0; g < groups; g++) {
+            const npy_intp b0 = g * group * w;  // first position of the group
+            const char *in = s.in + b0 * s.in_step;
+            char *out = s.out + b0 * s.out_step;
+            const __m512i pos0 = _mm512_add_epi64(pos_lane, _mm512_set1_epi64(b0));
+            {
+                __m512d run = worst_v;
+                __m512i run_pos = none_pos;
+                __m512i run_cnt = zero;
+                for (npy_intp j = w - 1; j >= 0; j--) {
+                    const __m512i off = _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step));
+                    const __m512d v = gather_values(in, off);
+                    const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+                    if constexpr (Arg) {
+                        const __mmask8 take =
+                            less(v, run) |
+                            (_mm512_cmplt_epi64_mask(run_pos, zero) & real);
+                        run_pos = _mm512_mask_mov_epi64(
+                            run_pos, take, _mm512_add_epi64(pos0, _mm512_set1_epi64(j)));
+                        _mm512_storeu_si512(tp + j * group, run_pos);
+                    }
+                    run = pick(v, run);
+                    _mm512_storeu_pd(tv + j * group, run);
+                    if constexpr (is_float<T>) {
+                        run_cnt = _mm512_mask_add_epi64(run_cnt, real, run_cnt, one);
+                        _mm512_storeu_si512(tc + j * group, run_cnt);
+                    }
+                }
+            }
+            __m512d best = worst_v;
+            __m512i best_pos = none_pos;
+            __m512i best_cnt = zero;
+            for (npy_intp j = 0; j < w; j++) {
+                const __m512i off = _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step));
+                const __m512d v = gather_values(in, off);
+                const __m512i i = _mm512_add_epi64(pos0, _mm512_set1_epi64(j));
+                const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    best_pos = _mm512_mask_mov_epi64(best_pos, less_equal(v, best), i);
+                }
+                // A NaN leaves the extreme as it is: the scalar walk's
+                // better_later(best, worst) gives the same bits.
+                best = Max ? _mm512_mask_max_pd(best, real, best, v)
+                           : _mm512_mask_min_pd(best, real, best, v);
+                const __m512d lv = _mm512_castsi512_pd(
+                    shift_in(_mm512_castpd_si512(_mm512_loadu_pd(tv + (j + 1) * group)),
+                             _mm512_castpd_si512(_mm512_set1_pd(cv[j + 1]))));
+                __mmask8 none = _mm512_cmplt_epi64_mask(i, lead);
+                if constexpr (is_float<T>) {
+                    best_cnt = _mm512_mask_add_epi64(best_cnt, real, best_cnt, one);
+                    const __m512i lc = shift_in(_mm512_loadu_si512(tc + (j + 1) * group),
+                                                _mm512_set1_epi64(cc[j + 1]));
+                    none |= _mm512_cmplt_epi64_mask(_mm512_add_epi64(lc, best_cnt), need);
+                }
+                const __m512i o = _mm512_add_epi64(out_lane, _mm512_set1_epi64(j * s.out_step));
+                if constexpr (Arg) {
+                    const __m512i lp = shift_in(_mm512_loadu_si512(tp + (j + 1) * group),
+                                                _mm512_set1_epi64(cp[j + 1]));
+                    const __mmask8 right_wins =
+                        _mm512_cmpge_epi64_mask(best_pos, zero) &
+                        (_mm512_cmplt_epi64_mask(lp, zero) | less_equal(best, lv));
+                    const __m512i d =
+                        _mm512_sub_epi64(i, _mm512_mask_mov_epi64(lp, right_wins, best_pos));
+                    if constexpr (std::is_same_v<O, float>) {
+                        const __m256 y = _mm256_mask_mov_ps(_mm512_cvtepi64_ps(d), none,
+                                                            _mm256_set1_ps(nan_of<float>()));
+                        _mm512_i64scatter_ps(out, o, y, 1);
+                    } else {
+                        const __m512d y = _mm512_mask_mov_pd(_mm512_cvtepi64_pd(d), none,
+                                                             _mm512_set1_pd(nan_of<double>()));
+                        _mm512_i64scatter_pd(out, o, y, 1);
+                    }
+                } else {
+                    const __m512d y = pick(lv, best);
+                    if constexpr (std::is_same_v<O, float>) {
+                        const __m256 yf = _mm256_mask_mov_ps(_mm512_cvtpd_ps(y), none,
+                                                             _mm256_set1_ps(nan_of<float>()));
+                        _mm512_i64scatter_ps(out, o, yf, 1);
+                    } else {
+                        _mm512_i64scatter_pd(
+                            out, o, _mm512_mask_mov_pd(y, none, _mm512_set1_pd(nan_of<double>())),
+                            1);
+                    }
+                }
+            }
+            // The last lane's suffixes, for lane 0 of the next group.
+            for (npy_intp j = 0; j < w; j++) {
+                cv[j] = tv[j * group + group - 1];
+                if constexpr (is_float<T>) {
+                    cc[j] = tc[j * group + group - 1];
+                }
+                if constexpr (Arg) {
+                    cp[j] = tp[j * group + group - 1];
+                }
+            }
+        }
+        return groups * group * w;
+    }
+
     CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
                                                                      const move_params &p,
                                                                      void *scratch) {
@@ -570,7 +767,9 @@ struct move_extreme_op {
     // The pieces pay for long windows of the values alone: the positions'
     // joins cost more than their chains save (measured).
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (Arg || p.window < min_parted || !tabled(p.window)) {
+        if (grouped(s, p.window) && have_avx512()) {
+            slice_short(s, p, scratch, slice_groups(s, p, scratch));
+        } else if (Arg || p.window < min_parted || !tabled(p.window)) {
             slice_short(s, p, scratch);
         } else if (have_avx512()) {
             slice_avx512(s, p, scratch);
