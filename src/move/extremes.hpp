@@ -630,11 +630,71 @@ struct move_extreme_op {
         return _mm512_alignr_epi64(row, carried, 7);
     }
 
+    // Eight values of T from p (the first k of them; the rest read as 0)
+    // as float64.
+    CORVANE_AVX512 static __m512d load_row(const char *p, __mmask8 k) {
+        if constexpr (std::is_same_v<T, double>) {
+            return _mm512_maskz_loadu_pd(k, p);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return _mm512_cvtps_pd(_mm256_maskz_loadu_ps(k, p));
+        } else if constexpr (sizeof(T) == 8) {
+            return _mm512_cvtepi64_pd(_mm512_maskz_loadu_epi64(k, p));
+        } else {
+            return _mm512_cvtepi32_pd(_mm256_maskz_loadu_epi32(k, p));
+        }
+    }
+    // Output values in float64 (exact in O) to eight outputs: the first k
+    // at p, or at p + off for the gathered layout.
+    CORVANE_AVX512 static void store_row(char *p, __mmask8 k, __m512d y) {
+        if constexpr (std::is_same_v<O, float>) {
+            _mm256_mask_storeu_ps(p, k, _mm512_cvtpd_ps(y));
+        } else {
+            _mm512_mask_storeu_pd(p, k, y);
+        }
+    }
+    CORVANE_AVX512 static void scatter_row(char *p, __m512i off, __m512d y) {
+        if constexpr (std::is_same_v<O, float>) {
+            _mm512_i64scatter_ps(p, off, _mm512_cvtpd_ps(y), 1);
+        } else {
+            _mm512_i64scatter_pd(p, off, y, 1);
+        }
+    }
+    // Rows to columns of an 8 x 8 tile, in place (its own inverse).
+    CORVANE_AVX512 static void transpose(__m512d *r) {
+        __m512d a[8];
+        for (int k = 0; k < 8; k += 2) {
+            a[k] = _mm512_unpacklo_pd(r[k], r[k + 1]);
+            a[k + 1] = _mm512_unpackhi_pd(r[k], r[k + 1]);
+        }
+        const __m512i even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+        const __m512i odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+        __m512d b[8];
+        for (int h = 0; h < 8; h += 4) {
+            b[h] = _mm512_permutex2var_pd(a[h], even, a[h + 2]);      // columns 0, 4
+            b[h + 1] = _mm512_permutex2var_pd(a[h], odd, a[h + 2]);   // columns 2, 6
+            b[h + 2] = _mm512_permutex2var_pd(a[h + 1], even, a[h + 3]);  // 1, 5
+            b[h + 3] = _mm512_permutex2var_pd(a[h + 1], odd, a[h + 3]);   // 3, 7
+        }
+        r[0] = _mm512_shuffle_f64x2(b[0], b[4], 0x44);
+        r[4] = _mm512_shuffle_f64x2(b[0], b[4], 0xEE);
+        r[2] = _mm512_shuffle_f64x2(b[1], b[5], 0x44);
+        r[6] = _mm512_shuffle_f64x2(b[1], b[5], 0xEE);
+        r[1] = _mm512_shuffle_f64x2(b[2], b[6], 0x44);
+        r[5] = _mm512_shuffle_f64x2(b[2], b[6], 0xEE);
+        r[3] = _mm512_shuffle_f64x2(b[3], b[7], 0x44);
+        r[7] = _mm512_shuffle_f64x2(b[3], b[7], 0xEE);
+    }
+
+    // Returns the first position it has not written (a multiple of w).
     CORVANE_AVX512 __attribute__((flatten)) static npy_intp
     slice_groups(const move_slice<T> &s, const move_params &p, void *scratch) {
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
         const npy_intp groups = s.n / w / group;
+        // Contiguous slices read and write tiles of 8 x 8 (eight offsets of
+        // eight blocks) and transpose them; others gather and scatter.
+        const bool tiled = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
+                           s.out_step == static_cast<npy_intp>(sizeof(O));
         double *tv = static_cast<double *>(scratch);
         int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * group);
         int64_t *tp = tc + (w + 1) * group;
@@ -647,6 +707,7 @@ struct move_extreme_op {
             cp[j] = -1;
         }
         const __m512d worst_v = _mm512_set1_pd(worst);
+        const __m512d nan_v = _mm512_set1_pd(nan_of<double>());
         const __m512i none_pos = _mm512_set1_epi64(-1);
         const __m512i zero = _mm512_setzero_si512();
         const __m512i one = _mm512_set1_epi64(1);
@@ -665,36 +726,43 @@ struct move_extreme_op {
             const char *in = s.in + b0 * s.in_step;
             char *out = s.out + b0 * s.out_step;
             const __m512i pos0 = _mm512_add_epi64(pos_lane, _mm512_set1_epi64(b0));
-            {
-                __m512d run = worst_v;
-                __m512i run_pos = none_pos;
-                __m512i run_cnt = zero;
-                for (npy_intp j = w - 1; j >= 0; j--) {
-                    const __m512i off = _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step));
-                    const __m512d v = gather_values(in, off);
-                    const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
-                    if constexpr (Arg) {
-                        const __mmask8 take =
-                            less(v, run) |
-                            (_mm512_cmplt_epi64_mask(run_pos, zero) & real);
-                        run_pos = _mm512_mask_mov_epi64(
-                            run_pos, take, _mm512_add_epi64(pos0, _mm512_set1_epi64(j)));
-                        _mm512_storeu_si512(tp + j * group, run_pos);
-                    }
-                    run = pick(v, run);
-                    _mm512_storeu_pd(tv + j * group, run);
-                    if constexpr (is_float<T>) {
-                        run_cnt = _mm512_mask_add_epi64(run_cnt, real, run_cnt, one);
-                        _mm512_storeu_si512(tc + j * group, run_cnt);
-                    }
+            // Offsets 0 .. w - 1 of the eight blocks: tile rows from
+            // offset j0 on, transposed to one column per offset.
+            auto load_tile = [&](npy_intp j0, __mmask8 k, __m512d *c) CORVANE_AVX512 {
+                for (npy_intp q = 0; q < group; q++) {
+                    c[q] = load_row(in + (q * w + j0) * static_cast<npy_intp>(sizeof(T)), k);
                 }
-            }
+                transpose(c);
+            };
+            auto gather_column = [&](npy_intp j) CORVANE_AVX512 {
+                return gather_values(in, _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step)));
+            };
+
+            __m512d run = worst_v;
+            __m512i run_pos = none_pos;
+            __m512i run_cnt = zero;
+            auto suffix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
+                const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    const __mmask8 take =
+                        less(v, run) | (_mm512_cmplt_epi64_mask(run_pos, zero) & real);
+                    run_pos = _mm512_mask_mov_epi64(run_pos, take,
+                                                    _mm512_add_epi64(pos0, _mm512_set1_epi64(j)));
+                    _mm512_storeu_si512(tp + j * group, run_pos);
+                }
+                run = pick(v, run);
+                _mm512_storeu_pd(tv + j * group, run);
+                if constexpr (is_float<T>) {
+                    run_cnt = _mm512_mask_add_epi64(run_cnt, real, run_cnt, one);
+                    _mm512_storeu_si512(tc + j * group, run_cnt);
+                }
+            };
+
             __m512d best = worst_v;
             __m512i best_pos = none_pos;
             __m512i best_cnt = zero;
-            for (npy_intp j = 0; j < w; j++) {
-                const __m512i off = _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step));
-                const __m512d v = gather_values(in, off);
+            // The outputs at offset j of the eight blocks, in float64.
+            auto prefix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
                 const __m512i i = _mm512_add_epi64(pos0, _mm512_set1_epi64(j));
                 const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
                 if constexpr (Arg) {
@@ -714,35 +782,52 @@ struct move_extreme_op {
                                                 _mm512_set1_epi64(cc[j + 1]));
                     none |= _mm512_cmplt_epi64_mask(_mm512_add_epi64(lc, best_cnt), need);
                 }
-                const __m512i o = _mm512_add_epi64(out_lane, _mm512_set1_epi64(j * s.out_step));
+                __m512d y;
                 if constexpr (Arg) {
                     const __m512i lp = shift_in(_mm512_loadu_si512(tp + (j + 1) * group),
                                                 _mm512_set1_epi64(cp[j + 1]));
                     const __mmask8 right_wins =
                         _mm512_cmpge_epi64_mask(best_pos, zero) &
                         (_mm512_cmplt_epi64_mask(lp, zero) | less_equal(best, lv));
-                    const __m512i d =
-                        _mm512_sub_epi64(i, _mm512_mask_mov_epi64(lp, right_wins, best_pos));
-                    if constexpr (std::is_same_v<O, float>) {
-                        const __m256 y = _mm256_mask_mov_ps(_mm512_cvtepi64_ps(d), none,
-                                                            _mm256_set1_ps(nan_of<float>()));
-                        _mm512_i64scatter_ps(out, o, y, 1);
-                    } else {
-                        const __m512d y = _mm512_mask_mov_pd(_mm512_cvtepi64_pd(d), none,
-                                                             _mm512_set1_pd(nan_of<double>()));
-                        _mm512_i64scatter_pd(out, o, y, 1);
-                    }
+                    // Distances below 2^53: exact in float64, and so the
+                    // same float32 as converted directly.
+                    y = _mm512_cvtepi64_pd(
+                        _mm512_sub_epi64(i, _mm512_mask_mov_epi64(lp, right_wins, best_pos)));
                 } else {
-                    const __m512d y = pick(lv, best);
-                    if constexpr (std::is_same_v<O, float>) {
-                        const __m256 yf = _mm256_mask_mov_ps(_mm512_cvtpd_ps(y), none,
-                                                             _mm256_set1_ps(nan_of<float>()));
-                        _mm512_i64scatter_ps(out, o, yf, 1);
-                    } else {
-                        _mm512_i64scatter_pd(
-                            out, o, _mm512_mask_mov_pd(y, none, _mm512_set1_pd(nan_of<double>())),
-                            1);
+                    y = pick(lv, best);
+                }
+                return _mm512_mask_mov_pd(y, none, nan_v);
+            };
+
+            if (tiled) {
+                for (npy_intp j0 = (w - 1) / group * group; j0 >= 0; j0 -= group) {
+                    const npy_intp k = w - j0 < group ? w - j0 : group;
+                    __m512d c[group];
+                    load_tile(j0, static_cast<__mmask8>((1u << k) - 1), c);
+                    for (npy_intp t = k - 1; t >= 0; t--) {
+                        suffix_step(j0 + t, c[t]);
                     }
+                }
+                for (npy_intp j0 = 0; j0 < w; j0 += group) {
+                    const npy_intp k = w - j0 < group ? w - j0 : group;
+                    const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
+                    __m512d c[group];
+                    load_tile(j0, mask, c);
+                    for (npy_intp t = 0; t < k; t++) {
+                        c[t] = prefix_step(j0 + t, c[t]);
+                    }
+                    transpose(c);
+                    for (npy_intp q = 0; q < group; q++) {
+                        store_row(out + (q * w + j0) * static_cast<npy_intp>(sizeof(O)), mask, c[q]);
+                    }
+                }
+            } else {
+                for (npy_intp j = w - 1; j >= 0; j--) {
+                    suffix_step(j, gather_column(j));
+                }
+                for (npy_intp j = 0; j < w; j++) {
+                    scatter_row(out, _mm512_add_epi64(out_lane, _mm512_set1_epi64(j * s.out_step)),
+                                prefix_step(j, gather_column(j)));
                 }
             }
             // The last lane's suffixes, for lane 0 of the next group.
