@@ -590,8 +590,9 @@ struct move_extreme_op {
     // works. A backward pass fills the suffix table (a row of eight lanes
     // per offset); a forward pass keeps the running prefix and meets each
     // window's suffix part: that of block b0 + q - 1 is lane q - 1 of the
-    // same row, or for lane 0 the last lane of the previous group, kept in
-    // a column of its own. Every comparison is the scalar walk's, on the
+    // same row, or for lane 0 the last lane of the previous group: a row
+    // holds nine entries, the previous group's last lane and then this
+    // group's eight, so that one unaligned load reads it shifted. Every comparison is the scalar walk's, on the
     // same float64 values, so the results are the same bits. Blocks after
     // the last whole group of eight take the scalar walk.
     static constexpr npy_intp group = 8;
@@ -599,9 +600,9 @@ struct move_extreme_op {
     static bool grouped(const move_slice<T> &s, npy_intp w) {
         return w <= max_grouped && s.n / w >= group;
     }
-    // Rows 0 .. w of values, counts and positions, eight lanes each, then
-    // the carried column of each.
-    static npy_intp group_bytes(npy_intp w) { return (w + 1) * (group + 1) * 3 * 8; }
+    // Rows 0 .. w of values, counts and positions (see slice_groups).
+    static constexpr npy_intp row = group + 1;
+    static npy_intp group_bytes(npy_intp w) { return (w + 1) * row * 3 * 8; }
 
     CORVANE_AVX512 static __m512d gather_values(const char *base, __m512i off) {
         if constexpr (std::is_same_v<T, double>) {
@@ -625,11 +626,6 @@ struct move_extreme_op {
     CORVANE_AVX512 static __m512d pick(__m512d a, __m512d b) {
         return Max ? _mm512_max_pd(a, b) : _mm512_min_pd(a, b);
     }
-    // Lane q of the result: lane q - 1 of row, lane 0 from carried.
-    CORVANE_AVX512 static __m512i shift_in(__m512i row, __m512i carried) {
-        return _mm512_alignr_epi64(row, carried, 7);
-    }
-
     // Eight values of T from p (the first k of them; the rest read as 0)
     // as float64.
     CORVANE_AVX512 static __m512d load_row(const char *p, __mmask8 k) {
@@ -695,16 +691,16 @@ struct move_extreme_op {
         // eight blocks) and transpose them; others gather and scatter.
         const bool tiled = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
                            s.out_step == static_cast<npy_intp>(sizeof(O));
+        // Row j: entry 0, the suffix from offset j of the block before the
+        // group; entries 1 .. 8, those of the group's blocks. All empty at
+        // first, and row w (the window that is exactly one block) for good.
         double *tv = static_cast<double *>(scratch);
-        int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * group);
-        int64_t *tp = tc + (w + 1) * group;
-        double *cv = reinterpret_cast<double *>(tp + (w + 1) * group);
-        int64_t *cc = reinterpret_cast<int64_t *>(cv + (w + 1));
-        int64_t *cp = cc + (w + 1);
-        for (npy_intp j = 0; j <= w; j++) {
-            cv[j] = worst;
-            cc[j] = 0;
-            cp[j] = -1;
+        int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * row);
+        int64_t *tp = tc + (w + 1) * row;
+        for (npy_intp e = 0; e < (w + 1) * row; e++) {
+            tv[e] = worst;
+            tc[e] = 0;
+            tp[e] = -1;
         }
         const __m512d worst_v = _mm512_set1_pd(worst);
         const __m512d nan_v = _mm512_set1_pd(nan_of<double>());
@@ -714,10 +710,6 @@ struct move_extreme_op {
         const __m512i lead = _mm512_set1_epi64(m - 1);
         const __m512i need = _mm512_set1_epi64(m);
         const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
-        // Row w is empty: the window that is exactly one block.
-        _mm512_storeu_pd(tv + w * group, worst_v);
-        _mm512_storeu_si512(tc + w * group, zero);
-        _mm512_storeu_si512(tp + w * group, none_pos);
         const __m512i in_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.in_step));
         const __m512i out_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.out_step));
         const __m512i pos_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w));
@@ -742,19 +734,27 @@ struct move_extreme_op {
             __m512i run_pos = none_pos;
             __m512i run_cnt = zero;
             auto suffix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
+                // The previous group's last block moves to entry 0.
+                tv[j * row] = tv[j * row + group];
+                if constexpr (is_float<T>) {
+                    tc[j * row] = tc[j * row + group];
+                }
+                if constexpr (Arg) {
+                    tp[j * row] = tp[j * row + group];
+                }
                 const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
                 if constexpr (Arg) {
                     const __mmask8 take =
                         less(v, run) | (_mm512_cmplt_epi64_mask(run_pos, zero) & real);
                     run_pos = _mm512_mask_mov_epi64(run_pos, take,
                                                     _mm512_add_epi64(pos0, _mm512_set1_epi64(j)));
-                    _mm512_storeu_si512(tp + j * group, run_pos);
+                    _mm512_storeu_si512(tp + j * row + 1, run_pos);
                 }
                 run = pick(v, run);
-                _mm512_storeu_pd(tv + j * group, run);
+                _mm512_storeu_pd(tv + j * row + 1, run);
                 if constexpr (is_float<T>) {
                     run_cnt = _mm512_mask_add_epi64(run_cnt, real, run_cnt, one);
-                    _mm512_storeu_si512(tc + j * group, run_cnt);
+                    _mm512_storeu_si512(tc + j * row + 1, run_cnt);
                 }
             };
 
@@ -772,20 +772,17 @@ struct move_extreme_op {
                 // better_later(best, worst) gives the same bits.
                 best = Max ? _mm512_mask_max_pd(best, real, best, v)
                            : _mm512_mask_min_pd(best, real, best, v);
-                const __m512d lv = _mm512_castsi512_pd(
-                    shift_in(_mm512_castpd_si512(_mm512_loadu_pd(tv + (j + 1) * group)),
-                             _mm512_castpd_si512(_mm512_set1_pd(cv[j + 1]))));
-                __mmask8 none = _mm512_cmplt_epi64_mask(i, lead);
+                const __m512d lv = _mm512_loadu_pd(tv + (j + 1) * row);
+                // Only the first group has outputs before min_count values.
+                __mmask8 none = b0 == 0 ? _mm512_cmplt_epi64_mask(i, lead) : 0;
                 if constexpr (is_float<T>) {
                     best_cnt = _mm512_mask_add_epi64(best_cnt, real, best_cnt, one);
-                    const __m512i lc = shift_in(_mm512_loadu_si512(tc + (j + 1) * group),
-                                                _mm512_set1_epi64(cc[j + 1]));
+                    const __m512i lc = _mm512_loadu_si512(tc + (j + 1) * row);
                     none |= _mm512_cmplt_epi64_mask(_mm512_add_epi64(lc, best_cnt), need);
                 }
                 __m512d y;
                 if constexpr (Arg) {
-                    const __m512i lp = shift_in(_mm512_loadu_si512(tp + (j + 1) * group),
-                                                _mm512_set1_epi64(cp[j + 1]));
+                    const __m512i lp = _mm512_loadu_si512(tp + (j + 1) * row);
                     const __mmask8 right_wins =
                         _mm512_cmpge_epi64_mask(best_pos, zero) &
                         (_mm512_cmplt_epi64_mask(lp, zero) | less_equal(best, lv));
@@ -828,16 +825,6 @@ struct move_extreme_op {
                 for (npy_intp j = 0; j < w; j++) {
                     scatter_row(out, _mm512_add_epi64(out_lane, _mm512_set1_epi64(j * s.out_step)),
                                 prefix_step(j, gather_column(j)));
-                }
-            }
-            // The last lane's suffixes, for lane 0 of the next group.
-            for (npy_intp j = 0; j < w; j++) {
-                cv[j] = tv[j * group + group - 1];
-                if constexpr (is_float<T>) {
-                    cc[j] = tc[j * group + group - 1];
-                }
-                if constexpr (Arg) {
-                    cp[j] = tp[j * group + group - 1];
                 }
             }
         }
