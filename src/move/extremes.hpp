@@ -334,6 +334,9 @@ struct move_extreme_op {
             suffix[k] = empty();
         }
         npy_intp count = 0;  // non-NaN values in the window (float inputs)
+        if (first >= n) {
+            return;
+        }
         if (first > 0) {
             block_suffixes(s, first - w, first, suffix);
             if constexpr (is_float<T>) {
@@ -593,8 +596,10 @@ struct move_extreme_op {
     // same row, or for lane 0 the last lane of the previous group: a row
     // holds nine entries, the previous group's last lane and then this
     // group's eight, so that one unaligned load reads it shifted. Every comparison is the scalar walk's, on the
-    // same float64 values, so the results are the same bits. Blocks after
-    // the last whole group of eight take the scalar walk.
+    // same float64 values, so the results are the same bits. When the whole
+    // blocks are not a multiple of eight, a last group overlaps the one
+    // before it (its outputs there come out the same); a last, partial block
+    // takes the scalar walk.
     static constexpr npy_intp group = 8;
     static constexpr npy_intp max_grouped = 4096;
     static bool grouped(const move_slice<T> &s, npy_intp w) {
@@ -691,13 +696,14 @@ struct move_extreme_op {
         // eight blocks) and transpose them; others gather and scatter.
         const bool tiled = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
                            s.out_step == static_cast<npy_intp>(sizeof(O));
+        const npy_intp blocks = s.n / w;
         // Row j: entry 0, the suffix from offset j of the block before the
-        // group; entries 1 .. 8, those of the group's blocks. All empty at
-        // first, and row w (the window that is exactly one block) for good.
+        // group; entries 1 .. 8, those of the group's blocks. Row w (the
+        // window that is exactly one block) is empty for good.
         double *tv = static_cast<double *>(scratch);
         int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * row);
         int64_t *tp = tc + (w + 1) * row;
-        for (npy_intp e = 0; e < (w + 1) * row; e++) {
+        for (npy_intp e = w * row; e < (w + 1) * row; e++) {
             tv[e] = worst;
             tc[e] = 0;
             tp[e] = -1;
@@ -713,8 +719,13 @@ struct move_extreme_op {
         const __m512i in_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.in_step));
         const __m512i out_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.out_step));
         const __m512i pos_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w));
-        for (npy_intp g = 0; g < groups; g++) {
-            const npy_intp b0 = g * group * w;  // first position of the group
+        npy_intp carry = 0;  // the entry of the block before the group; 0: none
+        for (npy_intp g = 0; g < groups + (blocks % group != 0); g++) {
+            const npy_intp first_block = g < groups ? g * group : blocks - group;
+            if (g > 0) {
+                carry = first_block - (g - 1) * group;
+            }
+            const npy_intp b0 = first_block * w;  // first position of the group
             const char *in = s.in + b0 * s.in_step;
             char *out = s.out + b0 * s.out_step;
             const __m512i pos0 = _mm512_add_epi64(pos_lane, _mm512_set1_epi64(b0));
@@ -734,13 +745,14 @@ struct move_extreme_op {
             __m512i run_pos = none_pos;
             __m512i run_cnt = zero;
             auto suffix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
-                // The previous group's last block moves to entry 0.
-                tv[j * row] = tv[j * row + group];
+                // The previous group's entry for the block before this group
+                // moves to entry 0.
+                tv[j * row] = carry ? tv[j * row + carry] : worst;
                 if constexpr (is_float<T>) {
-                    tc[j * row] = tc[j * row + group];
+                    tc[j * row] = carry ? tc[j * row + carry] : 0;
                 }
                 if constexpr (Arg) {
-                    tp[j * row] = tp[j * row + group];
+                    tp[j * row] = carry ? tp[j * row + carry] : -1;
                 }
                 const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
                 if constexpr (Arg) {
@@ -828,7 +840,7 @@ struct move_extreme_op {
                 }
             }
         }
-        return groups * group * w;
+        return blocks * w;
     }
 
     CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
