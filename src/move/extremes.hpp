@@ -14,8 +14,10 @@
 // comparisons per element, none of them a data-dependent branch, whatever
 // the window length; a long block's running extremes run as several chains
 // side by side (see `parts`), and the outputs are formed by vector code.
-// Along a non-innermost axis, groups of neighbouring slices fill their
-// tables a row at a time, by loops over the lanes.
+// With AVX-512, a slice of at least eight blocks runs eight blocks at once,
+// one per vector lane (see slice_groups). Along a non-innermost axis, groups
+// of neighbouring slices fill their tables a row at a time, by loops over
+// the lanes.
 //
 // Values are compared as float64 (integers converted). Among equal values the
 // rightmost wins, so positions are the rightmost ones (and of two zeros the
@@ -588,18 +590,19 @@ struct move_extreme_op {
     // Eight blocks side by side (AVX-512). The running extremes of one
     // block are a chain of dependent compares; eight neighbouring blocks
     // have independent chains, so they run in the eight lanes of a vector,
-    // lane q holding block b0 + q. Values are gathered with a stride of one
-    // block and outputs scattered likewise, so any layout of the slice
-    // works. A backward pass fills the suffix table (a row of eight lanes
-    // per offset); a forward pass keeps the running prefix and meets each
-    // window's suffix part: that of block b0 + q - 1 is lane q - 1 of the
-    // same row, or for lane 0 the last lane of the previous group: a row
-    // holds nine entries, the previous group's last lane and then this
-    // group's eight, so that one unaligned load reads it shifted. Every comparison is the scalar walk's, on the
-    // same float64 values, so the results are the same bits. When the whole
-    // blocks are not a multiple of eight, a last group overlaps the one
-    // before it (its outputs there come out the same); a last, partial block
-    // takes the scalar walk.
+    // lane q holding block b0 + q. A contiguous slice is read and written
+    // in tiles of 8 x 8 transposed in registers; other layouts gather and
+    // scatter with a stride of one block. A backward pass fills the suffix
+    // table; a forward pass keeps the running prefix and meets each
+    // window's suffix part, that of block b0 + q - 1: lane q - 1 of the same
+    // row, or for lane 0 a block of the previous group. A row holds nine
+    // entries, that block's and then the group's eight, so one unaligned
+    // load reads the row shifted by a lane. Every comparison is the scalar
+    // walk's, on the same float64 values, so the results are the same bits.
+    // When the whole blocks are not a multiple of eight, a last group
+    // overlaps the one before it (the outputs there come out the same); a
+    // last, partial block takes the scalar walk. Windows above max_grouped
+    // keep the scalar walk, whose tables are smaller.
     static constexpr npy_intp group = 8;
     static constexpr npy_intp max_grouped = 4096;
     static bool grouped(const move_slice<T> &s, npy_intp w) {
