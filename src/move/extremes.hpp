@@ -14,8 +14,10 @@
 // comparisons per element, none of them a data-dependent branch, whatever
 // the window length; a long block's running extremes run as several chains
 // side by side (see `parts`), and the outputs are formed by vector code.
-// Along a non-innermost axis, groups of neighbouring slices fill their
-// tables a row at a time, by loops over the lanes.
+// With AVX-512, a slice of at least eight blocks runs eight blocks at once,
+// one per vector lane (see slice_groups). Along a non-innermost axis, groups
+// of neighbouring slices fill their tables a row at a time, by loops over
+// the lanes.
 //
 // Values are compared as float64 (integers converted). Among equal values the
 // rightmost wins, so positions are the rightmost ones (and of two zeros the
@@ -23,7 +25,11 @@
 // left out of the count, and never reported as the position of an extreme.
 #pragma once
 
+#include <immintrin.h>
+
+#include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
@@ -120,7 +126,8 @@ struct move_extreme_op {
         const npy_intp w = p.window;
         const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
         const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
-        return a > b ? a : b;
+        const npy_intp c = w <= max_grouped ? group_bytes(w) : 0;
+        return a > b ? (a > c ? a : c) : (b > c ? b : c);
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
     static char *carve(char *at, npy_intp rows, runs *t) {
@@ -295,7 +302,29 @@ struct move_extreme_op {
             return worst;
         }
     }
-    static void slice_short(const move_slice<T> &s, const move_params &p, void *scratch) {
+    // The suffix extremes of the block x[start .. stop - 1], the later of
+    // equal values kept, for the windows of the next block.
+    static void block_suffixes(const move_slice<T> &s, npy_intp start, npy_intp stop,
+                               entry *suffix) {
+        double run = worst;
+        npy_intp run_pos = -1;
+        for (npy_intp i = stop - 1; i >= start; i--) {
+            const T x = s.x(i);
+            const double v = static_cast<double>(x);
+            if constexpr (Arg) {
+                run_pos = select(beyond(v, run) | ((run_pos < 0) & !is_nan(x)), i, run_pos);
+                run = better_earlier(v, run);
+                suffix[i - start] = {run, run_pos};
+            } else {
+                run = better_earlier(v, run);
+                suffix[i - start] = run;
+            }
+        }
+    }
+
+    // The outputs from position `first` (a multiple of the window) on.
+    static void slice_short(const move_slice<T> &s, const move_params &p, void *scratch,
+                            npy_intp first = 0) {
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
         const npy_intp n = s.n;
@@ -307,7 +336,18 @@ struct move_extreme_op {
             suffix[k] = empty();
         }
         npy_intp count = 0;  // non-NaN values in the window (float inputs)
-        for (npy_intp start = 0; start < n; start += w) {
+        if (first >= n) {
+            return;
+        }
+        if (first > 0) {
+            block_suffixes(s, first - w, first, suffix);
+            if constexpr (is_float<T>) {
+                for (npy_intp i = first - w; i < first; i++) {
+                    count += !is_nan(s.x(i));
+                }
+            }
+        }
+        for (npy_intp start = first; start < n; start += w) {
             const npy_intp stop = start + w < n ? start + w : n;
             double best = worst;  // extreme of x[start .. i]
             npy_intp best_pos = -1;
@@ -345,22 +385,7 @@ struct move_extreme_op {
                     y = static_cast<O>(better_later(left, best));
                 }
             }
-            // The suffix extremes of this block, the later of equal values
-            // kept, for the windows of the next block.
-            double run = worst;
-            npy_intp run_pos = -1;
-            for (npy_intp i = stop - 1; i >= start; i--) {
-                const T x = s.x(i);
-                const double v = static_cast<double>(x);
-                if constexpr (Arg) {
-                    run_pos = select(beyond(v, run) | ((run_pos < 0) & !is_nan(x)), i, run_pos);
-                    run = better_earlier(v, run);
-                    suffix[i - start] = {run, run_pos};
-                } else {
-                    run = better_earlier(v, run);
-                    suffix[i - start] = run;
-                }
-            }
+            block_suffixes(s, start, stop, suffix);
         }
     }
 
@@ -562,6 +587,265 @@ struct move_extreme_op {
         }
     }
 
+    // Eight blocks side by side (AVX-512). The running extremes of one
+    // block are a chain of dependent compares; eight neighbouring blocks
+    // have independent chains, so they run in the eight lanes of a vector,
+    // lane q holding block b0 + q. A contiguous slice is read and written
+    // in tiles of 8 x 8 transposed in registers; other layouts gather and
+    // scatter with a stride of one block. A backward pass fills the suffix
+    // table; a forward pass keeps the running prefix and meets each
+    // window's suffix part, that of block b0 + q - 1: lane q - 1 of the same
+    // row, or for lane 0 a block of the previous group. A row holds nine
+    // entries, that block's and then the group's eight, so one unaligned
+    // load reads the row shifted by a lane. Every comparison is the scalar
+    // walk's, on the same float64 values, so the results are the same bits.
+    // When the whole blocks are not a multiple of eight, a last group
+    // overlaps the one before it (the outputs there come out the same); a
+    // last, partial block takes the scalar walk. Windows above max_grouped
+    // keep the scalar walk, whose tables are smaller.
+    static constexpr npy_intp group = 8;
+    static constexpr npy_intp max_grouped = 4096;
+    static bool grouped(const move_slice<T> &s, npy_intp w) {
+        return w <= max_grouped && s.n / w >= group;
+    }
+    // Rows 0 .. w of values, counts and positions (see slice_groups).
+    static constexpr npy_intp row = group + 1;
+    static npy_intp group_bytes(npy_intp w) { return (w + 1) * row * 3 * 8; }
+
+    CORVANE_AVX512 static __m512d gather_values(const char *base, __m512i off) {
+        if constexpr (std::is_same_v<T, double>) {
+            return _mm512_i64gather_pd(off, base, 1);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return _mm512_cvtps_pd(_mm512_i64gather_ps(off, base, 1));
+        } else if constexpr (sizeof(T) == 8) {
+            return _mm512_cvtepi64_pd(_mm512_i64gather_epi64(off, base, 1));
+        } else {
+            return _mm512_cvtepi32_pd(_mm512_i64gather_epi32(off, base, 1));
+        }
+    }
+    CORVANE_AVX512 static __mmask8 less(__m512d a, __m512d b) {
+        return _mm512_cmp_pd_mask(a, b, Max ? _CMP_GT_OQ : _CMP_LT_OQ);
+    }
+    CORVANE_AVX512 static __mmask8 less_equal(__m512d a, __m512d b) {
+        return _mm512_cmp_pd_mask(a, b, Max ? _CMP_GE_OQ : _CMP_LE_OQ);
+    }
+    // a < b ? a : b (Max: a > b ? a : b), the scalar better_later and
+    // better_earlier in one instruction.
+    CORVANE_AVX512 static __m512d pick(__m512d a, __m512d b) {
+        return Max ? _mm512_max_pd(a, b) : _mm512_min_pd(a, b);
+    }
+    // Eight values of T from p (the first k of them; the rest read as 0)
+    // as float64.
+    CORVANE_AVX512 static __m512d load_row(const char *p, __mmask8 k) {
+        if constexpr (std::is_same_v<T, double>) {
+            return _mm512_maskz_loadu_pd(k, p);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return _mm512_cvtps_pd(_mm256_maskz_loadu_ps(k, p));
+        } else if constexpr (sizeof(T) == 8) {
+            return _mm512_cvtepi64_pd(_mm512_maskz_loadu_epi64(k, p));
+        } else {
+            return _mm512_cvtepi32_pd(_mm256_maskz_loadu_epi32(k, p));
+        }
+    }
+    // Output values in float64 (exact in O) to eight outputs: the first k
+    // at p, or at p + off for the gathered layout.
+    CORVANE_AVX512 static void store_row(char *p, __mmask8 k, __m512d y) {
+        if constexpr (std::is_same_v<O, float>) {
+            _mm256_mask_storeu_ps(p, k, _mm512_cvtpd_ps(y));
+        } else {
+            _mm512_mask_storeu_pd(p, k, y);
+        }
+    }
+    CORVANE_AVX512 static void scatter_row(char *p, __m512i off, __m512d y) {
+        if constexpr (std::is_same_v<O, float>) {
+            _mm512_i64scatter_ps(p, off, _mm512_cvtpd_ps(y), 1);
+        } else {
+            _mm512_i64scatter_pd(p, off, y, 1);
+        }
+    }
+    // Rows to columns of an 8 x 8 tile, in place (its own inverse).
+    CORVANE_AVX512 static void transpose(__m512d *r) {
+        __m512d a[8];
+        for (int k = 0; k < 8; k += 2) {
+            a[k] = _mm512_unpacklo_pd(r[k], r[k + 1]);
+            a[k + 1] = _mm512_unpackhi_pd(r[k], r[k + 1]);
+        }
+        const __m512i even = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+        const __m512i odd = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+        __m512d b[8];
+        for (int h = 0; h < 8; h += 4) {
+            b[h] = _mm512_permutex2var_pd(a[h], even, a[h + 2]);      // columns 0, 4
+            b[h + 1] = _mm512_permutex2var_pd(a[h], odd, a[h + 2]);   // columns 2, 6
+            b[h + 2] = _mm512_permutex2var_pd(a[h + 1], even, a[h + 3]);  // 1, 5
+            b[h + 3] = _mm512_permutex2var_pd(a[h + 1], odd, a[h + 3]);   // 3, 7
+        }
+        r[0] = _mm512_shuffle_f64x2(b[0], b[4], 0x44);
+        r[4] = _mm512_shuffle_f64x2(b[0], b[4], 0xEE);
+        r[2] = _mm512_shuffle_f64x2(b[1], b[5], 0x44);
+        r[6] = _mm512_shuffle_f64x2(b[1], b[5], 0xEE);
+        r[1] = _mm512_shuffle_f64x2(b[2], b[6], 0x44);
+        r[5] = _mm512_shuffle_f64x2(b[2], b[6], 0xEE);
+        r[3] = _mm512_shuffle_f64x2(b[3], b[7], 0x44);
+        r[7] = _mm512_shuffle_f64x2(b[3], b[7], 0xEE);
+    }
+
+    // Returns the first position it has not written (a multiple of w).
+    CORVANE_AVX512 __attribute__((flatten)) static npy_intp
+    slice_groups(const move_slice<T> &s, const move_params &p, void *scratch) {
+        const npy_intp w = p.window;
+        const npy_intp m = p.min_count;
+        const npy_intp groups = s.n / w / group;
+        // Contiguous slices read and write tiles of 8 x 8 (eight offsets of
+        // eight blocks) and transpose them; others gather and scatter.
+        const bool tiled = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
+                           s.out_step == static_cast<npy_intp>(sizeof(O));
+        const npy_intp blocks = s.n / w;
+        // Row j: entry 0, the suffix from offset j of the block before the
+        // group; entries 1 .. 8, those of the group's blocks. Row w (the
+        // window that is exactly one block) is empty for good.
+        double *tv = static_cast<double *>(scratch);
+        int64_t *tc = reinterpret_cast<int64_t *>(tv + (w + 1) * row);
+        int64_t *tp = tc + (w + 1) * row;
+        for (npy_intp e = w * row; e < (w + 1) * row; e++) {
+            tv[e] = worst;
+            tc[e] = 0;
+            tp[e] = -1;
+        }
+        const __m512d worst_v = _mm512_set1_pd(worst);
+        const __m512d nan_v = _mm512_set1_pd(nan_of<double>());
+        const __m512i none_pos = _mm512_set1_epi64(-1);
+        const __m512i zero = _mm512_setzero_si512();
+        const __m512i one = _mm512_set1_epi64(1);
+        const __m512i lead = _mm512_set1_epi64(m - 1);
+        const __m512i need = _mm512_set1_epi64(m);
+        const __m512i lane = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+        const __m512i in_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.in_step));
+        const __m512i out_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w * s.out_step));
+        const __m512i pos_lane = _mm512_mullo_epi64(lane, _mm512_set1_epi64(w));
+        npy_intp carry = 0;  // the entry of the block before the group; 0: none
+        for (npy_intp g = 0; g < groups + (blocks % group != 0); g++) {
+            const npy_intp first_block = g < groups ? g * group : blocks - group;
+            if (g > 0) {
+                carry = first_block - (g - 1) * group;
+            }
+            const npy_intp b0 = first_block * w;  // first position of the group
+            const char *in = s.in + b0 * s.in_step;
+            char *out = s.out + b0 * s.out_step;
+            const __m512i pos0 = _mm512_add_epi64(pos_lane, _mm512_set1_epi64(b0));
+            // Offsets 0 .. w - 1 of the eight blocks: tile rows from
+            // offset j0 on, transposed to one column per offset.
+            auto load_tile = [&](npy_intp j0, __mmask8 k, __m512d *c) CORVANE_AVX512 {
+                for (npy_intp q = 0; q < group; q++) {
+                    c[q] = load_row(in + (q * w + j0) * static_cast<npy_intp>(sizeof(T)), k);
+                }
+                transpose(c);
+            };
+            auto gather_column = [&](npy_intp j) CORVANE_AVX512 {
+                return gather_values(in, _mm512_add_epi64(in_lane, _mm512_set1_epi64(j * s.in_step)));
+            };
+
+            __m512d run = worst_v;
+            __m512i run_pos = none_pos;
+            __m512i run_cnt = zero;
+            auto suffix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
+                // The previous group's entry for the block before this group
+                // moves to entry 0.
+                tv[j * row] = carry ? tv[j * row + carry] : worst;
+                if constexpr (is_float<T>) {
+                    tc[j * row] = carry ? tc[j * row + carry] : 0;
+                }
+                if constexpr (Arg) {
+                    tp[j * row] = carry ? tp[j * row + carry] : -1;
+                }
+                const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    const __mmask8 take =
+                        less(v, run) | (_mm512_cmplt_epi64_mask(run_pos, zero) & real);
+                    run_pos = _mm512_mask_mov_epi64(run_pos, take,
+                                                    _mm512_add_epi64(pos0, _mm512_set1_epi64(j)));
+                    _mm512_storeu_si512(tp + j * row + 1, run_pos);
+                }
+                run = pick(v, run);
+                _mm512_storeu_pd(tv + j * row + 1, run);
+                if constexpr (is_float<T>) {
+                    run_cnt = _mm512_mask_add_epi64(run_cnt, real, run_cnt, one);
+                    _mm512_storeu_si512(tc + j * row + 1, run_cnt);
+                }
+            };
+
+            __m512d best = worst_v;
+            __m512i best_pos = none_pos;
+            __m512i best_cnt = zero;
+            // The outputs at offset j of the eight blocks, in float64.
+            auto prefix_step = [&](npy_intp j, __m512d v) CORVANE_AVX512 {
+                const __m512i i = _mm512_add_epi64(pos0, _mm512_set1_epi64(j));
+                const __mmask8 real = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    best_pos = _mm512_mask_mov_epi64(best_pos, less_equal(v, best), i);
+                }
+                // A NaN leaves the extreme as it is: the scalar walk's
+                // better_later(best, worst) gives the same bits.
+                best = Max ? _mm512_mask_max_pd(best, real, best, v)
+                           : _mm512_mask_min_pd(best, real, best, v);
+                const __m512d lv = _mm512_loadu_pd(tv + (j + 1) * row);
+                // Only the first group has outputs before min_count values.
+                __mmask8 none = b0 == 0 ? _mm512_cmplt_epi64_mask(i, lead) : 0;
+                if constexpr (is_float<T>) {
+                    best_cnt = _mm512_mask_add_epi64(best_cnt, real, best_cnt, one);
+                    const __m512i lc = _mm512_loadu_si512(tc + (j + 1) * row);
+                    none |= _mm512_cmplt_epi64_mask(_mm512_add_epi64(lc, best_cnt), need);
+                }
+                __m512d y;
+                if constexpr (Arg) {
+                    const __m512i lp = _mm512_loadu_si512(tp + (j + 1) * row);
+                    const __mmask8 right_wins =
+                        _mm512_cmpge_epi64_mask(best_pos, zero) &
+                        (_mm512_cmplt_epi64_mask(lp, zero) | less_equal(best, lv));
+                    // Distances below 2^53: exact in float64, and so the
+                    // same float32 as converted directly.
+                    y = _mm512_cvtepi64_pd(
+                        _mm512_sub_epi64(i, _mm512_mask_mov_epi64(lp, right_wins, best_pos)));
+                } else {
+                    y = pick(lv, best);
+                }
+                return _mm512_mask_mov_pd(y, none, nan_v);
+            };
+
+            if (tiled) {
+                for (npy_intp j0 = (w - 1) / group * group; j0 >= 0; j0 -= group) {
+                    const npy_intp k = w - j0 < group ? w - j0 : group;
+                    __m512d c[group];
+                    load_tile(j0, static_cast<__mmask8>((1u << k) - 1), c);
+                    for (npy_intp t = k - 1; t >= 0; t--) {
+                        suffix_step(j0 + t, c[t]);
+                    }
+                }
+                for (npy_intp j0 = 0; j0 < w; j0 += group) {
+                    const npy_intp k = w - j0 < group ? w - j0 : group;
+                    const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
+                    __m512d c[group];
+                    load_tile(j0, mask, c);
+                    for (npy_intp t = 0; t < k; t++) {
+                        c[t] = prefix_step(j0 + t, c[t]);
+                    }
+                    transpose(c);
+                    for (npy_intp q = 0; q < group; q++) {
+                        store_row(out + (q * w + j0) * static_cast<npy_intp>(sizeof(O)), mask, c[q]);
+                    }
+                }
+            } else {
+                for (npy_intp j = w - 1; j >= 0; j--) {
+                    suffix_step(j, gather_column(j));
+                }
+                for (npy_intp j = 0; j < w; j++) {
+                    scatter_row(out, _mm512_add_epi64(out_lane, _mm512_set1_epi64(j * s.out_step)),
+                                prefix_step(j, gather_column(j)));
+                }
+            }
+        }
+        return blocks * w;
+    }
+
     CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
                                                                      const move_params &p,
                                                                      void *scratch) {
@@ -570,7 +854,9 @@ struct move_extreme_op {
     // The pieces pay for long windows of the values alone: the positions'
     // joins cost more than their chains save (measured).
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (Arg || p.window < min_parted || !tabled(p.window)) {
+        if (grouped(s, p.window) && have_avx512()) {
+            slice_short(s, p, scratch, slice_groups(s, p, scratch));
+        } else if (Arg || p.window < min_parted || !tabled(p.window)) {
             slice_short(s, p, scratch);
         } else if (have_avx512()) {
             slice_avx512(s, p, scratch);
