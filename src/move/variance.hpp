@@ -28,6 +28,13 @@
 // every case as one (steady_fast). Both look at the end of the block whether
 // the state stayed finite; a block where it did not is taken again with
 // careful steps, which rebuild an overflowed state.
+//
+// Sorting a block's steps first (a pass computing counts, reciprocals and
+// 1 / count * (a - b), then a loop carrying only mean and ssq that branches
+// on the precomputed case, each case with its own latency) was measured
+// 1.3-1.5x slower than the quick steps at 10% NaN and 2.8x slower without
+// NaN: the sorting pass costs about as much as the steps, and the loop
+// still mispredicts at every turn of a NaN.
 #pragma once
 
 #include <cmath>
