@@ -529,6 +529,7 @@ struct var_lane_states {
     double r[lane_block];
     double scale[lane_block];
     double out[lane_block];
+    npy_intp events = 0;  // steps of the last block other than two finite values swapping
 
     // Positions i0 .. i1-1 of every lane, from the states st and into them.
     // Returns false, with st untouched, where the block is not covered.
@@ -537,6 +538,7 @@ struct var_lane_states {
         const npy_intp lanes = s.count;
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
+        npy_intp moved = 0;
         const bool packed_in = s.in_lane == static_cast<npy_intp>(sizeof(T));
         const bool packed_out = s.out_lane == static_cast<npy_intp>(sizeof(O));
         for (npy_intp l = 0; l < lanes; l++) {
@@ -569,6 +571,7 @@ struct var_lane_states {
                 const double y = b[l];
                 const bool fa = x - x == 0.0;
                 const bool fb = y - y == 0.0;
+                moved += !(fa && fb);
                 count[l] += static_cast<npy_intp>(fa) - static_cast<npy_intp>(fb);
                 inf[l] += static_cast<npy_intp>(!fa && x == x) - static_cast<npy_intp>(!fb && y == y);
                 few |= count[l] <= 1;
@@ -643,6 +646,7 @@ struct var_lane_states {
             st[l].inf = inf[l];
             st[l].set_recips();
         }
+        events = moved;
         return true;
     }
 };
@@ -780,9 +784,14 @@ struct move_var_op {
             for (npy_intp l = 0; l < lanes; l++) {
                 st[l].init(p, scratch);
             }
+            // Values moving alone in the first block are foreseen from the
+            // share of non-finite values in the first window.
+            npy_intp missing = 0;
             for (npy_intp i = 0; i < w && i < s.n; i++) {
                 for (npy_intp l = 0; l < lanes; l++) {
-                    st[l].add(static_cast<double>(s.x(l, i)));
+                    const double v = static_cast<double>(s.x(l, i));
+                    missing += !(v - v == 0.0);
+                    st[l].add(v);
                     s.y(l, i) = i < m - 1 ? nan_of<O>() : state::finish(st[l].fill_raw(m));
                 }
             }
@@ -799,6 +808,7 @@ struct move_var_op {
                 arrays.allocate(static_cast<npy_intp>(sizeof(var_lane_states<T, Std>)))
                     ? static_cast<var_lane_states<T, Std> *>(arrays.get())
                     : nullptr;
+            npy_intp events = 2 * missing * (block < s.n - w ? block : s.n - w) / w;
             for (npy_intp i0 = w; i0 < s.n; i0 += block) {
                 const npy_intp i1 = s.n - i0 < block ? s.n : i0 + block;
                 bool held = true;
@@ -807,10 +817,16 @@ struct move_var_op {
                     held &= st[l].quick_held();
                     covered &= st[l].count >= 2 && st[l].finite_state();
                 }
-                if (held && covered && vec != nullptr &&
-                    vec->run(s, i0, i1, p, recips, scales, st)) {
-                    continue;
+                // Quick steps cost little while values seldom move alone and
+                // a mispredicted branch each time they do: a block goes the
+                // way the previous one's share of such steps favours.
+                if (held && covered && vec != nullptr && events * 16 > (i1 - i0) * lanes) {
+                    if (vec->run(s, i0, i1, p, recips, scales, st)) {
+                        events = vec->events;
+                        continue;
+                    }
                 }
+                events = 0;
                 for (npy_intp l = 0; l < lanes; l++) {
                     saved[l] = st[l];
                     st[l].overwrote_broken = false;
@@ -818,7 +834,8 @@ struct move_var_op {
                 if (held) {
                     for (npy_intp i = i0; i < i1; i++) {
                         for (npy_intp l = 0; l < lanes; l++) {
-                            st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                            events +=
+                                st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
                             s.y(l, i) = state::finish(st[l].steady_raw(m));
                         }
                     }
@@ -832,9 +849,10 @@ struct move_var_op {
                         st[l] = saved[l];
                     }
                 }
+                events = 0;
                 for (npy_intp i = i0; i < i1; i++) {
                     for (npy_intp l = 0; l < lanes; l++) {
-                        st[l].step([&s, l](npy_intp k) { return s.x(l, k); }, i);
+                        events += st[l].step([&s, l](npy_intp k) { return s.x(l, k); }, i);
                         s.y(l, i) = state::finish(st[l].steady_raw(m));
                     }
                 }
