@@ -573,7 +573,8 @@ struct var_lane_states {
                 const bool fb = y - y == 0.0;
                 moved += !(fa && fb);
                 count[l] += static_cast<npy_intp>(fa) - static_cast<npy_intp>(fb);
-                inf[l] += static_cast<npy_intp>(!fa && x == x) - static_cast<npy_intp>(!fb && y == y);
+                inf[l] += static_cast<npy_intp>(!fa && x == x) -
+                          static_cast<npy_intp>(!fb && y == y);
                 few |= count[l] <= 1;
             }
             if (few != 0) {
