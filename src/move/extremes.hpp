@@ -25,7 +25,7 @@
 // left out of the count, and never reported as the position of an extreme.
 #pragma once
 
-#include <immintrin.h>
+#include "frame/intrinsics.hpp"
 
 #include <cstdint>
 #include <limits>

@@ -115,12 +115,14 @@ npy_intp extreme_and_first(const char *x, npy_intp n, T &best) {
         V m[U];
         I p[U];
         I cur[U];
+        L first[U * W];  // the lanes' starting positions 0, 1, ..., U * W - 1
+        for (int k = 0; k < U * W; k++) {
+            first[k] = static_cast<L>(k);
+        }
         for (int u = 0; u < U; u++) {
             m[u] = splat_wide<V>(best);
             p[u] = splat_wide<I>(L(-1));
-            for (int l = 0; l < W; l++) {
-                cur[u][l] = static_cast<L>(u * W + l);
-            }
+            cur[u] = load<I>(reinterpret_cast<const char *>(first + u * W));
         }
         const char *q = x + i * size;
         const I step = splat_wide<I>(static_cast<L>(U * W));

@@ -60,7 +60,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include <immintrin.h>
+#include "frame/intrinsics.hpp"
 
 #include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"

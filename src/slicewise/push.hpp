@@ -22,7 +22,7 @@
 #include <limits>
 #include <type_traits>
 
-#include <immintrin.h>
+#include "frame/intrinsics.hpp"
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"

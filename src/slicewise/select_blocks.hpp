@@ -23,7 +23,7 @@
 #include <cstring>
 #include <utility>
 
-#include <immintrin.h>
+#include "frame/intrinsics.hpp"
 
 #include "frame/cpu.hpp"
 #include "frame/dtypes.hpp"
