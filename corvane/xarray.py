@@ -13,7 +13,9 @@ with ``dim`` in place of ``axis``:
 
 * reductions take ``dim=None`` (all dimensions, as xarray's own reductions do), one
   dimension name or several; the reduced dimensions and their coordinates go;
-* moving windows, ``push``, ``partition`` and ``argpartition`` need the dimension
+  ``quantile`` and ``nanquantile`` add a ``quantile`` coordinate as xarray's own
+  ``quantile`` does (a leading dimension for a sequence of them);
+* moving windows, ``push``, ``bfill``, ``partition`` and ``argpartition`` need the dimension
   named (keyword ``dim``, like ``ffill``); the result has the input's dimensions,
   coordinates and attributes;
 * ``rankdata`` and ``nanrankdata`` with ``dim=None`` rank over all elements and keep
@@ -33,6 +35,7 @@ import numpy as np
 import xarray as xr
 
 import corvane
+from corvane._typing import Quantile, Quantiles
 
 __all__ = ["CorvaneAccessor"]
 
@@ -71,8 +74,15 @@ class CorvaneAccessor:
     # --- the three shapes of call -------------------------------------------------
 
     def _reduce(
-        self, name: str, dim: Dims, keep_attrs: bool | None, **params: Any
+        self,
+        name: str,
+        dim: Dims,
+        keep_attrs: bool | None,
+        new_dims: tuple[Hashable, ...] = (),
+        **params: Any,
     ) -> xr.DataArray:
+        """``name`` over ``dim``; ``new_dims``: dimensions the function puts first in
+        its result (a sequence of quantiles)."""
         obj = self._obj
         if dim is None:
             dims = list(obj.dims)
@@ -89,7 +99,7 @@ class CorvaneAccessor:
         func = getattr(funcs, name)
         scalar_type = _whole_type(name, obj.dtype, params)
 
-        def apply(data: Any) -> Any:
+        def reduce(data: Any) -> Any:
             if everything:
                 res = func(data, axis=None, **params)
                 return res if funcs is not corvane else np.asarray(res, scalar_type)
@@ -97,13 +107,27 @@ class CorvaneAccessor:
                 data = data.reshape((*data.shape[: -len(dims)], -1))
             return func(data, axis=-1, **params)
 
-        return xr.apply_ufunc(
+        def apply(data: Any) -> Any:
+            # apply_ufunc wants the new dimensions last.
+            res = reduce(data)
+            return np.moveaxis(res, range(len(new_dims)), range(-len(new_dims), 0))
+
+        res = xr.apply_ufunc(
             apply,
             obj,
             input_core_dims=[dims],
+            output_core_dims=[list(new_dims)],
             dask="allowed",
             keep_attrs=_keep_attrs(keep_attrs, default=False),
         )
+        return res.transpose(*new_dims, ...) if new_dims else res
+
+    def _quantile(self, name: str, q: Any, dim: Dims, keep_attrs: bool | None) -> xr.DataArray:
+        # As xarray's own quantile: q becomes the ``quantile`` coordinate, a leading
+        # dimension for a sequence, a scalar coordinate for one value.
+        several = np.ndim(q) == 1
+        res = self._reduce(name, dim, keep_attrs, ("quantile",) if several else (), q=q)
+        return res.assign_coords(quantile=np.asarray(q, np.float64) if several else q)
 
     def _along(
         self,
@@ -195,6 +219,21 @@ class CorvaneAccessor:
         """Median over ``dim`` ignoring NaNs.  On dask data the reduced dimensions are
         brought into one chunk (all of the array for ``dim=None``)."""
         return self._reduce("nanmedian", dim, keep_attrs)
+
+    def quantile(
+        self, q: Quantile | Quantiles, dim: Dims = None, *, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """The ``q``-th quantile over ``dim``, NumPy's linear method; NaN where a NaN is
+        present.  A sequence ``q`` gives a leading ``quantile`` dimension, a single one
+        a scalar ``quantile`` coordinate.  On dask data the reduced dimensions are
+        brought into one chunk (all of the array for ``dim=None``)."""
+        return self._quantile("quantile", q, dim, keep_attrs)
+
+    def nanquantile(
+        self, q: Quantile | Quantiles, dim: Dims = None, *, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """As ``quantile``, ignoring NaNs."""
+        return self._quantile("nanquantile", q, dim, keep_attrs)
 
     def anynan(self, dim: Dims = None, *, keep_attrs: bool | None = None) -> xr.DataArray:
         """Whether any value over ``dim`` is NaN."""
@@ -321,6 +360,60 @@ class CorvaneAccessor:
         """Moving rank of each value within its window along ``dim``, scaled to [-1, 1]."""
         return self._along("move_rank", dim, keep_attrs, window=window, min_count=min_count)
 
+    def move_quantile(
+        self,
+        window: int,
+        q: Quantile,
+        min_count: int | None = None,
+        *,
+        dim: Hashable,
+        keep_attrs: bool | None = None,
+    ) -> xr.DataArray:
+        """Moving ``q``-th quantile along ``dim``, linear between order statistics of
+        the non-NaN values (pandas' ``rolling(...).quantile``)."""
+        params = {"window": window, "q": q, "min_count": min_count}
+        return self._along("move_quantile", dim, keep_attrs, **params)
+
+    # --- exponentially weighted windows ---------------------------------------------
+
+    def move_exp_nanmean(
+        self, alpha: float, min_weight: float = 0, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Exponentially weighted mean along ``dim`` (weights ``(1 - alpha)**k``,
+        pandas' ``ewm(alpha=alpha).mean()``), ignoring NaNs; NaN where the decayed
+        weight of the values so far is below ``min_weight``.  On dask data ``dim`` is
+        brought into one chunk."""
+        params = {"alpha": alpha, "min_weight": min_weight}
+        return self._along("move_exp_nanmean", dim, keep_attrs, **params)
+
+    def move_exp_nansum(
+        self, alpha: float, min_weight: float = 0, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Exponentially weighted sum along ``dim`` (as ``move_exp_nanmean``)."""
+        params = {"alpha": alpha, "min_weight": min_weight}
+        return self._along("move_exp_nansum", dim, keep_attrs, **params)
+
+    def move_exp_nanvar(
+        self, alpha: float, min_weight: float = 0, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Exponentially weighted variance along ``dim``, bias-corrected."""
+        params = {"alpha": alpha, "min_weight": min_weight}
+        return self._along("move_exp_nanvar", dim, keep_attrs, **params)
+
+    def move_exp_nanstd(
+        self, alpha: float, min_weight: float = 0, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Exponentially weighted standard deviation along ``dim``, bias-corrected."""
+        params = {"alpha": alpha, "min_weight": min_weight}
+        return self._along("move_exp_nanstd", dim, keep_attrs, **params)
+
+    def move_exp_nancount(
+        self, alpha: float, min_weight: float = 0, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Exponentially weighted count of the non-NaN values along ``dim``."""
+        params = {"alpha": alpha, "min_weight": min_weight}
+        return self._along("move_exp_nancount", dim, keep_attrs, **params)
+
     # --- along one dimension ------------------------------------------------------
 
     def partition(
@@ -358,6 +451,13 @@ class CorvaneAccessor:
     ) -> xr.DataArray:
         """Forward-fill NaNs along ``dim``, at most ``n`` steps (``None``: no limit)."""
         return self._along("push", dim, keep_attrs, n=n)
+
+    def bfill(
+        self, n: int | None = None, *, dim: Hashable, keep_attrs: bool | None = None
+    ) -> xr.DataArray:
+        """Backward-fill NaNs along ``dim`` from the next value at most ``n`` steps
+        ahead (``None``: no limit)."""
+        return self._along("bfill", dim, keep_attrs, n=n)
 
     def replace(self, old: float, new: float, *, keep_attrs: bool | None = None) -> xr.DataArray:
         """A new DataArray with ``old`` (or NaN) replaced by ``new``; the original is

@@ -12,7 +12,10 @@ from hypothesis import strategies as st
 da = pytest.importorskip("dask.array")
 dask = pytest.importorskip("dask")
 
+import test_bfill  # noqa: E402
 import test_move  # noqa: E402
+import test_move_params  # noqa: E402
+import test_quantile  # noqa: E402
 import test_reduce  # noqa: E402
 import test_slicewise  # noqa: E402
 
@@ -22,9 +25,11 @@ import corvane.dask as crd  # noqa: E402
 DTYPES = (*NATIVE_DTYPES, "int16")  # int16: answered by corvane.slow chunk by chunk
 REDUCE = [
     "nansum", "nanmean", "nanstd", "nanvar", "nanmin", "nanmax", "nanargmin",
-    "nanargmax", "ss", "median", "nanmedian", "anynan", "allnan",
+    "nanargmax", "ss", "median", "nanmedian", "anynan", "allnan", "quantile", "nanquantile",
 ]  # fmt: skip
-MOVE = test_move.MOVE
+MOVE = [*test_move.MOVE, "move_quantile"]
+EXP = test_move_params.EXP
+QS = st.one_of(st.floats(0, 1), st.lists(st.floats(0, 1), min_size=1, max_size=3))
 # Results that may differ from the eager ones by rounding (sums restart per chunk).
 ROUNDED = {"nansum", "nanmean", "nanstd", "nanvar", "ss", *test_move.ROUNDED}
 SQUARED = {"nanvar", "ss", "move_var"}
@@ -85,6 +90,8 @@ def test_reductions(case, data):
     params = {"axis": axis}
     if name in ("nanstd", "nanvar"):
         params["ddof"] = data.draw(st.integers(-1, 2))
+    if name.endswith("quantile"):
+        params["q"] = data.draw(QS)
     try:
         want = getattr(cr, name)(a, **params)
     except ValueError as e:
@@ -98,13 +105,20 @@ def test_reductions(case, data):
 @given(chunked(min_side=1), st.data())
 def test_moving_windows(case, data):
     a, x = case
-    name = data.draw(st.sampled_from(MOVE))
+    name = data.draw(st.sampled_from([*MOVE, *EXP]))
     axis = data.draw(st.integers(-a.ndim, a.ndim - 1))
+    if name in EXP:
+        alpha = data.draw(st.floats(0.01, 1))
+        params = {"alpha": alpha, "min_weight": data.draw(st.sampled_from([0, 0.3])), "axis": axis}
+        check(name, a, getattr(crd, name)(x, **params), getattr(cr, name)(a, **params))
+        return
     window = data.draw(st.integers(1, a.shape[axis]))
     params = {"window": window, "axis": axis}
     params["min_count"] = data.draw(st.one_of(st.none(), st.integers(1, window)))
     if name in ("move_std", "move_var"):
         params["ddof"] = data.draw(st.integers(0, 1))
+    if name == "move_quantile":
+        params["q"] = data.draw(st.floats(0, 1))
     check(name, a, getattr(crd, name)(x, **params), getattr(cr, name)(a, **params))
 
 
@@ -112,7 +126,7 @@ def test_moving_windows(case, data):
 def test_slicewise_and_replace(case, data):
     a, x = case
     name = data.draw(st.sampled_from(["partition", "argpartition", "rankdata", "nanrankdata",
-                                      "push", "replace"]))  # fmt: skip
+                                      "push", "bfill", "replace"]))  # fmt: skip
     if name == "replace":
         old = data.draw(st.sampled_from([np.nan, 0, 1, -1]))
         want = cr.replace(a.copy(), old, 7)
@@ -120,7 +134,7 @@ def test_slicewise_and_replace(case, data):
         assert_source_untouched(a, x)
         return
     axis = data.draw(st.sampled_from([None, *range(-a.ndim, a.ndim)]))
-    if name == "push":
+    if name in ("push", "bfill"):
         if axis is None:
             return
         params = {"axis": axis, "n": data.draw(st.one_of(st.none(), st.integers(0, 10)))}
@@ -143,8 +157,10 @@ def test_gaps_cross_many_chunks():
     a = np.full(40, np.nan)
     a[[0, 37]] = [1.0, 2.0]
     x = da.from_array(a, chunks=3)
-    np.testing.assert_array_equal(crd.push(x).compute(), cr.push(a))
-    np.testing.assert_array_equal(crd.push(x, n=30).compute(), cr.push(a, n=30))
+    for fill in ("push", "bfill"):
+        for n in (None, 30):
+            got = getattr(crd, fill)(x, n=n).compute()
+            np.testing.assert_array_equal(got, getattr(cr, fill)(a, n=n))
 
 
 def test_integer_sums_wrap_in_their_type():
@@ -176,7 +192,12 @@ def test_nanargmin_of_all_nan_slice_fails_on_compute():
 def arg_error_cases():
     """The eager modules' argument-error cases that concern values, not the call form."""
     for name, args, kwargs, exc, msg in (
-        test_reduce.ARG_ERRORS + test_move.ARG_ERRORS + test_slicewise.ARG_ERRORS
+        test_reduce.ARG_ERRORS
+        + test_move.ARG_ERRORS
+        + test_slicewise.ARG_ERRORS
+        + test_quantile.ARG_ERRORS
+        + test_bfill.ARG_ERRORS
+        + test_move_params.ARG_ERRORS
     ):
         if not msg.startswith(("wrong number", "Cannot find")):
             yield pytest.param(name, args, kwargs, exc, msg, id=f"{name}-{msg}")
@@ -194,8 +215,9 @@ def test_argument_errors_when_the_graph_is_built(name, args, kwargs, exc, msg):
     def lazy(v):
         return da.from_array(v, chunks=1) if isinstance(v, np.ndarray) else v
 
-    args = tuple(lazy(v) for v in args)
-    kwargs = {k: lazy(v) for k, v in kwargs.items()}
+    # Only the data goes lazy; an array q stays an argument.
+    args = (lazy(args[0]), *args[1:]) if args else args
+    kwargs = {k: lazy(v) if k == "a" else v for k, v in kwargs.items()}
     with pytest.raises(exc) as info:
         getattr(crd, name)(*args, **kwargs)
     assert str(info.value) == msg
@@ -209,7 +231,8 @@ def test_graphs_are_built_without_touching_the_data():
         "nanstd": {"axis": 1}, "nanargmax": {"axis": None}, "median": {"axis": 1},
         "move_median": {"window": 10**6, "axis": 1}, "push": {"n": 3, "axis": 0},
         "partition": {"kth": 10**6, "axis": None}, "rankdata": {"axis": 1},
-        "replace": {"old": 0, "new": 1},
+        "replace": {"old": 0, "new": 1}, "nanquantile": {"q": [0.1, 0.9], "axis": 1},
+        "bfill": {"axis": 0}, "move_exp_nanvar": {"alpha": 0.1, "axis": 1},
     }  # fmt: skip
     for name, params in calls.items():
         lazy = getattr(crd, name)(x, **params)

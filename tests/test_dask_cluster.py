@@ -63,7 +63,11 @@ def test_every_function_on_the_cluster(client):
                      "median", "rank")},
         "partition": {"kth": 30, "axis": 0}, "argpartition": {"kth": 100, "axis": None},
         "rankdata": {"axis": None}, "nanrankdata": {"axis": 1}, "push": {"axis": 1},
-        "replace": {"old": np.nan, "new": 0.5},
+        "replace": {"old": np.nan, "new": 0.5}, "quantile": {"q": 0.25, "axis": 0},
+        "nanquantile": {"q": [0.1, 0.9], "axis": None}, "bfill": {"n": 30, "axis": 1},
+        "move_quantile": {"window": 7, "q": 0.3, "min_count": 2, "axis": 1},
+        **{f"move_exp_nan{s}": {"alpha": 0.2, "min_weight": 0.5, "axis": 0}
+           for s in ("mean", "sum", "var", "std", "count")},
     }  # fmt: skip
     assert sorted(calls) == sorted(cr.__all__)
     results = compute(client, *(getattr(crd, name)(x, **p) for name, p in calls.items()))

@@ -3,6 +3,8 @@ kept where the dimension survives, numpy data eagerly and dask data lazily."""
 
 from __future__ import annotations
 
+from functools import partial
+
 import numpy as np
 import pytest
 
@@ -39,6 +41,8 @@ def lazy_if_dask(arr, res):
         ("move_mean", {"window": 3}), ("move_median", {"window": 2, "min_count": 1}),
         ("move_std", {"window": 3, "ddof": 1}), ("push", {"n": 1}),
         ("partition", {"kth": 2}), ("rankdata", {}), ("nanrankdata", {}),
+        ("bfill", {"n": 1}), ("move_quantile", {"window": 3, "q": 0.3, "min_count": 1}),
+        ("move_exp_nanstd", {"alpha": 0.4, "min_weight": 0.5}),
     ],
 )  # fmt: skip
 @pytest.mark.parametrize("dim", ["time", "x"])
@@ -50,19 +54,40 @@ def test_along_a_dimension(arr, name, params, dim):
     xr.testing.assert_identical(res.coords.to_dataset(), arr.coords.to_dataset().compute())
 
 
-@pytest.mark.parametrize("name", ["nansum", "nanstd", "nanargmax", "nanmedian", "anynan"])
+@pytest.mark.parametrize(
+    "name", ["nansum", "nanstd", "nanargmax", "nanmedian", "anynan", "nanquantile"]
+)
 def test_reductions(arr, name):
     f = getattr(arr.corvane, name)
+    if name == "nanquantile":
+        f = partial(f, 0.3)  # a single q: reduced as the others, a scalar coordinate
+        cr_func = partial(cr.nanquantile, q=0.3)
+    else:
+        cr_func = getattr(cr, name)
     by_time = lazy_if_dask(arr, f("time"))
-    np.testing.assert_allclose(by_time.values, getattr(cr, name)(A, axis=1), rtol=1e-12)
-    assert by_time.dims == ("x",) and list(by_time.coords) == ["x", "label"]
+    np.testing.assert_allclose(by_time.values, cr_func(A, axis=1), rtol=1e-12)
+    assert by_time.dims == ("x",)
+    assert set(by_time.coords) == {"x", "label"} | (
+        {"quantile"} if name == "nanquantile" else set()
+    )
     assert by_time.attrs == {}
     assert f("time", keep_attrs=True).attrs == {"units": "m"}
     # No dimension (or all of them) reduces everything, in the array's own order.
     for everything in (f(), f(("time", "x"))):
         res = lazy_if_dask(arr, everything)
         assert res.dims == ()
-        np.testing.assert_allclose(res.values, getattr(cr, name)(A), rtol=1e-12)
+        np.testing.assert_allclose(res.values, cr_func(A), rtol=1e-12)
+
+
+@pytest.mark.parametrize("dim", [None, "time", ("x", "time")])
+def test_several_quantiles_lead_with_their_coordinate(arr, dim):
+    q = [0.1, 0.5, 0.9]
+    res = lazy_if_dask(arr, arr.corvane.nanquantile(q, dim))
+    want = arr.compute().quantile(q, dim)  # xarray's own: linear, NaNs skipped
+    assert res.dims == want.dims and res.dims[0] == "quantile"
+    np.testing.assert_array_equal(res["quantile"].values, q)
+    np.testing.assert_allclose(res.values, want.values, rtol=1e-12)
+    assert float(arr.corvane.quantile(0.5, "time")["quantile"]) == 0.5
 
 
 def test_element_types_and_several_dimensions(arr):

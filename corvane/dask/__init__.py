@@ -17,19 +17,22 @@ Anything that is not a dask array is passed to the eager function unchanged.
 
 How each function is split over chunks:
 
-* reductions (``nansum`` ... ``allnan``): per-chunk partials combined in a tree;
-  float32 partials are carried in float64 and rounded once, integer sums wrap in
-  their own type as eagerly, ``nanvar``/``nanstd`` combine (count, mean, M2) with
-  Chan's parallel update; ``nanargmin``/``nanargmax`` carry positions.
-* ``median``, ``nanmedian``, ``partition``, ``argpartition``, ``rankdata``,
-  ``nanrankdata``: the axis is brought into one chunk.  With ``axis=None`` on several
-  chunks the whole array becomes one chunk, which must fit in one worker's memory.
-* ``move_*``: ``map_overlap`` with ``window - 1`` values of history before each chunk
-  (chunks shorter than that are merged first).  Extremes, their positions, medians
-  and ranks are bit-identical to the eager results; sums and moments agree to
-  rounding.
-* ``push``: ``map_overlap`` of depth ``n``, or with ``n=None`` a scan across chunks,
-  so a gap may span any number of chunks.
+* reductions (``nansum`` ... ``allnan``, but not the medians and quantiles):
+  per-chunk partials combined in a tree; float32 partials are carried in float64
+  and rounded once, integer sums wrap in their own type as eagerly,
+  ``nanvar``/``nanstd`` combine (count, mean, M2) with Chan's parallel update;
+  ``nanargmin``/``nanargmax`` carry positions.
+* ``median``, ``nanmedian``, ``quantile``, ``nanquantile``, ``partition``,
+  ``argpartition``, ``rankdata``, ``nanrankdata`` and the ``move_exp_*`` functions:
+  the axis is brought into one chunk.  With ``axis=None`` on several chunks the whole
+  array becomes one chunk, which must fit in one worker's memory.
+* the other ``move_*``: ``map_overlap`` with ``window - 1`` values of history before
+  each chunk (chunks shorter than that are merged first).  Extremes, their positions,
+  medians, quantiles and ranks are bit-identical to the eager results; sums and
+  moments agree to rounding.
+* ``push``, ``bfill``: ``map_overlap`` of depth ``n``, or with ``n=None`` a scan
+  across chunks (``bfill`` on the reversed axis), so a gap may span any number of
+  chunks.
 * ``replace``: returns a new array (dask arrays are immutable).
 """
 
@@ -39,7 +42,8 @@ from typing import Any
 
 import numpy.typing as npt
 
-from corvane.dask._plans import TABLE, run
+from corvane._typing import Quantile, Quantiles
+from corvane.dask._plans import TABLE, OneChunk, run
 
 # A dask array for dask input; the eager result for anything else.
 Result = Any
@@ -89,6 +93,14 @@ def median(a: npt.ArrayLike, axis: int | None = None) -> Result:
 
 def nanmedian(a: npt.ArrayLike, axis: int | None = None) -> Result:
     return run("nanmedian", a, {"axis": axis})
+
+
+def quantile(a: npt.ArrayLike, q: Quantile | Quantiles, axis: int | None = None) -> Result:
+    return run("quantile", a, {"q": q, "axis": axis})
+
+
+def nanquantile(a: npt.ArrayLike, q: Quantile | Quantiles, axis: int | None = None) -> Result:
+    return run("nanquantile", a, {"q": q, "axis": axis})
 
 
 def anynan(a: npt.ArrayLike, axis: int | None = None) -> Result:
@@ -161,6 +173,43 @@ def move_rank(
     return run("move_rank", a, {"window": window, "min_count": min_count, "axis": axis})
 
 
+def move_quantile(
+    a: npt.ArrayLike, window: int, q: Quantile, min_count: int | None = None, axis: int = -1
+) -> Result:
+    params = {"window": window, "q": q, "min_count": min_count, "axis": axis}
+    return run("move_quantile", a, params)
+
+
+def move_exp_nanmean(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Result:
+    return run("move_exp_nanmean", a, {"alpha": alpha, "min_weight": min_weight, "axis": axis})
+
+
+def move_exp_nansum(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Result:
+    return run("move_exp_nansum", a, {"alpha": alpha, "min_weight": min_weight, "axis": axis})
+
+
+def move_exp_nanvar(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Result:
+    return run("move_exp_nanvar", a, {"alpha": alpha, "min_weight": min_weight, "axis": axis})
+
+
+def move_exp_nanstd(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Result:
+    return run("move_exp_nanstd", a, {"alpha": alpha, "min_weight": min_weight, "axis": axis})
+
+
+def move_exp_nancount(
+    a: npt.ArrayLike, alpha: float, min_weight: float = 0, axis: int = -1
+) -> Result:
+    return run("move_exp_nancount", a, {"alpha": alpha, "min_weight": min_weight, "axis": axis})
+
+
 def partition(a: npt.ArrayLike, kth: int, axis: int | None = -1) -> Result:
     return run("partition", a, {"kth": kth, "axis": axis})
 
@@ -181,6 +230,10 @@ def push(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Result:
     return run("push", a, {"n": n, "axis": axis})
 
 
+def bfill(a: npt.ArrayLike, n: int | None = None, axis: int = -1) -> Result:
+    return run("bfill", a, {"n": n, "axis": axis})
+
+
 def replace(a: npt.ArrayLike, old: float, new: float) -> Result:
     return run("replace", a, {"old": old, "new": new})
 
@@ -198,7 +251,8 @@ def _document() -> None:
             f"Lazy ``corvane.{name}`` for a dask array, with the same parameters; any "
             f"other input gets ``corvane.{name}`` itself."
         )
-        paragraphs = (summary, textwrap.fill(lazy, 79), textwrap.fill(plan.how, 79))
+        how = f"{plan.note} {plan.how}" if isinstance(plan, OneChunk) and plan.note else plan.how
+        paragraphs = (summary, textwrap.fill(lazy, 79), textwrap.fill(how, 79))
         globals()[name].__doc__ = "\n\n".join(paragraphs)
 
 

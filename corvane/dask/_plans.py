@@ -398,13 +398,19 @@ def _reduced(x: da.Array, axis: int | None) -> tuple[int, ...]:
     return (axis % x.ndim,)
 
 
-def _result_dtype(name: str, dtype: np.dtype[Any], params: Params) -> np.dtype[Any]:
-    """The element type of the eager function's along-axis result for this input type."""
+def _along_result(name: str, dtype: np.dtype[Any], params: Params) -> Array:
+    """The eager function's result along axis 1 of a (1, 2) stand-in of this type:
+    its element type, and (for quantiles) any leading axis the parameters add."""
     probe = np.zeros((1, 2), dtype)
     extra = {k: v for k, v in params.items() if k != "axis"}
     with np.errstate(all="ignore"), warnings.catch_warnings():
         warnings.simplefilter("ignore", RuntimeWarning)
-        return np.asarray(getattr(corvane, name)(probe, axis=1, **extra)).dtype
+        return np.asarray(getattr(corvane, name)(probe, axis=1, **extra))
+
+
+def _result_dtype(name: str, dtype: np.dtype[Any], params: Params) -> np.dtype[Any]:
+    """The element type of the eager function's along-axis result for this input type."""
+    return _along_result(name, dtype, params).dtype
 
 
 @dataclass(frozen=True)
@@ -541,17 +547,22 @@ def _fill_leading(carry: Array, block: Array) -> Array:
 
 @dataclass(frozen=True)
 class Scan:
-    """``push``: forward fill across chunks.
+    """``push`` (forward fill) or ``bfill`` (``backward``) across chunks.
 
-    With ``n`` set (and shorter than the axis), an overlap of depth ``n``; otherwise a
-    scan (``cumreduction``) whose combine fills each block's leading NaNs from the
-    last valid value before it, so a gap may span any number of chunks.
+    With ``n`` set (and shorter than the axis), an overlap of depth ``n`` on the side
+    the values come from; otherwise a scan (``cumreduction``) whose combine fills each
+    block's leading NaNs from the last valid value before it, so a gap may span any
+    number of chunks.  The backward fill is that forward scan on the reversed axis.
     """
+
+    backward: bool = False
 
     how: ClassVar[str] = (
         "With ``n`` set, ``map_overlap`` of depth ``n``; with ``n=None`` a scan across "
-        "chunks (``cumreduction``) that fills each chunk's leading NaNs from the last "
-        "valid value before it, so a gap may span any number of chunks."
+        "chunks (``cumreduction``) that fills each chunk's NaNs from the nearest valid "
+        "value in the chunks before it (after it, for ``bfill``, which scans the "
+        "reversed axis), so a gap may span any number of chunks.  Results are "
+        "bit-identical to the eager ones."
     )
 
     def check(self, name: str, x: da.Array, params: Params) -> None:
@@ -560,20 +571,28 @@ class Scan:
     def build(self, name: str, x: da.Array, params: Params) -> da.Array:
         ax = params["axis"] % x.ndim
         n = params["n"]
+        func = getattr(corvane, name)
         meta = np.empty((0,) * x.ndim, x.dtype)
         if x.dtype.kind not in "fc":
             # Nothing to fill; the eager function returns a copy.
-            return da.map_blocks(partial(corvane.push, axis=ax), x, dtype=x.dtype, meta=meta)
+            return da.map_blocks(partial(func, axis=ax), x, dtype=x.dtype, meta=meta)
         if n is not None and operator.index(n) < x.shape[ax] - 1:
             n = operator.index(n)
             return da.map_overlap(
-                partial(corvane.push, n=n, axis=ax),
+                partial(func, n=n, axis=ax),
                 x,
-                depth={ax: (n, 0)},
+                depth={ax: (0, n) if self.backward else (n, 0)},
                 boundary="none",
                 dtype=x.dtype,
                 meta=meta,
             )
+        if self.backward:
+            # Filling backwards is filling forwards on the reversed axis.
+            flipped = da.flip(x, ax)
+            filled = cumreduction(
+                corvane.push, _fill_leading, np.nan, flipped, axis=ax, dtype=x.dtype
+            )
+            return da.flip(filled, ax)
         return cumreduction(corvane.push, _fill_leading, np.nan, x, axis=ax, dtype=x.dtype)
 
 
@@ -591,12 +610,14 @@ class OneChunk:
     reduces: bool = False
     flattens: bool = False
     extent: tuple[str, ...] = ()
+    #: Why the axis must be in one chunk, where that is not plain from the function.
+    note: str = ""
 
     how: ClassVar[str] = (
         "The axis is brought into one chunk (other axes rechunked to dask's automatic "
         "size) and the eager function runs on each block: results are bit-identical. "
-        "With ``axis=None`` (or a 1-d input to a median) on several chunks the whole "
-        "array becomes one chunk, so it must fit in one worker's memory."
+        "With ``axis=None`` (or a 1-d input to a median or quantile) on several chunks "
+        "the whole array becomes one chunk, so it must fit in one worker's memory."
     )
 
     def check(self, name: str, x: da.Array, params: Params) -> Any:
@@ -607,8 +628,12 @@ class OneChunk:
         axis = params["axis"]
         # The eager result on the stand-in has the output's element type (a whole-array
         # median is a Python scalar, so those ask the along-axis form).
+        leading: tuple[int, ...] = ()
         if self.reduces:
-            dtype = _result_dtype(name, x.dtype, params)
+            along = _along_result(name, x.dtype, params)
+            dtype = along.dtype
+            # A sequence of quantiles puts its own axis first.
+            leading = along.shape[:-1]
         else:
             dtype = np.asarray(self.check(name, x, params)).dtype
         if x.size == 0:
@@ -625,7 +650,13 @@ class OneChunk:
         others = {k: v for k, v in params.items() if k != "axis"}
         block = partial(_eager_block, getattr(corvane, name), dtype, axis=ax, **others)
         dropped = (list(range(x.ndim)) if ax is None else [ax]) if self.reduces else []
-        meta = np.empty((0,) * (x.ndim - len(dropped)), dtype)
+        meta = np.empty((0,) * (x.ndim - len(dropped) + len(leading)), dtype)
+        if leading:
+            kept = tuple(c for i, c in enumerate(x.chunks) if i not in dropped)
+            chunks = (leading, *kept)
+            return da.map_blocks(
+                block, x, drop_axis=dropped, new_axis=0, chunks=chunks, dtype=dtype, meta=meta
+            )
         return da.map_blocks(block, x, drop_axis=dropped, dtype=dtype, meta=meta)
 
 
@@ -672,6 +703,11 @@ def _eager(name: str, probe: Array, params: Params) -> Any:
         return getattr(corvane, name)(probe, **params)
 
 
+_EXP_NOTE = (
+    "An exponentially weighted value depends on every value before it in the slice, "
+    "so the axis is one chunk; the other axes stay split."
+)
+
 #: Every function's pattern.  To add one: an entry here, a wrapper in
 #: ``corvane.dask`` and a method in ``corvane.xarray``.
 TABLE: dict[str, Plan] = {
@@ -688,6 +724,8 @@ TABLE: dict[str, Plan] = {
     "nanargmax": Reduction("arg", largest=True),
     "median": OneChunk(reduces=True),
     "nanmedian": OneChunk(reduces=True),
+    "quantile": OneChunk(reduces=True),
+    "nanquantile": OneChunk(reduces=True),
     **{
         name: Overlap()
         for name in (
@@ -701,13 +739,19 @@ TABLE: dict[str, Plan] = {
             "move_argmax",
             "move_median",
             "move_rank",
+            "move_quantile",
         )
+    },
+    **{
+        f"move_exp_{stat}": OneChunk(note=_EXP_NOTE)
+        for stat in ("nanmean", "nansum", "nanvar", "nanstd", "nancount")
     },
     "partition": OneChunk(flattens=True, extent=("kth",)),
     "argpartition": OneChunk(flattens=True, extent=("kth",)),
     "rankdata": OneChunk(flattens=True),
     "nanrankdata": OneChunk(flattens=True),
     "push": Scan(),
+    "bfill": Scan(backward=True),
     "replace": Elementwise(),
 }
 
