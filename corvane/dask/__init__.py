@@ -48,7 +48,46 @@ from corvane.dask._plans import TABLE, OneChunk, run
 # A dask array for dask input; the eager result for anything else.
 Result = Any
 
-__all__ = sorted(TABLE)
+__all__ = [
+    "allnan",
+    "anynan",
+    "argpartition",
+    "bfill",
+    "median",
+    "move_argmax",
+    "move_argmin",
+    "move_exp_nancount",
+    "move_exp_nanmean",
+    "move_exp_nanstd",
+    "move_exp_nansum",
+    "move_exp_nanvar",
+    "move_max",
+    "move_mean",
+    "move_median",
+    "move_min",
+    "move_quantile",
+    "move_rank",
+    "move_std",
+    "move_sum",
+    "move_var",
+    "nanargmax",
+    "nanargmin",
+    "nanmax",
+    "nanmean",
+    "nanmedian",
+    "nanmin",
+    "nanquantile",
+    "nanrankdata",
+    "nanstd",
+    "nansum",
+    "nanvar",
+    "partition",
+    "push",
+    "quantile",
+    "rankdata",
+    "replace",
+    "ss",
+]
 
 
 def nansum(a: npt.ArrayLike, axis: int | None = None) -> Result:
