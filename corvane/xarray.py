@@ -29,13 +29,15 @@ default reductions drop them and the other methods keep them.
 from __future__ import annotations
 
 from collections.abc import Callable, Hashable, Iterable
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import xarray as xr
 
 import corvane
-from corvane._typing import Quantile, Quantiles
+
+if TYPE_CHECKING:  # the aliases only: corvane's namespace stays public names
+    from corvane._typing import Quantile, Quantiles
 
 __all__ = ["CorvaneAccessor"]
 

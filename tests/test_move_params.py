@@ -59,10 +59,28 @@ def test_move_quantile_equals_pandas(a, data, q):
         np.testing.assert_array_equal(got, want)
 
 
+def _bias_correction(a: np.ndarray, alpha: float) -> np.ndarray:
+    """W^2 / (W^2 - W2) at each position (inf where there is no divisor)."""
+    decay, w, w2, out = 1.0 - alpha, 0.0, 0.0, []
+    for x in a:
+        w, w2 = w * decay + (x == x), w2 * decay * decay + (x == x)
+        out.append(w * w / (w * w - w2) if w * w > w2 else np.inf)
+    return np.array(out)
+
+
 @given(a=finite_series(60), alpha=ALPHAS, name=st.sampled_from(EXP))
 def test_exp_equal_pandas(a, alpha, name):
     want = _pandas_exp(name, pd.Series(a), alpha)
     got = getattr(cr, name)(a, alpha)
+    if name in ("move_exp_nanvar", "move_exp_nanstd"):
+        # One value seen: no spread to estimate. pandas' answer there, 0 or NaN, hangs
+        # on whether its W^2 - W2 rounds to zero.
+        one = np.cumsum(~np.isnan(a)) < 2
+        assert np.isnan(got[one]).all()
+        # The bias correction magnifies rounding once the older weights are tiny
+        # against the newest: beyond 1e4 both libraries' digits are noise.
+        noise = one | (_bias_correction(a, alpha) > 1e4)
+        got, want = got[~noise], want[~noise]
     # Cancellation in the mean of mixed signs is relative to the values' size.
     scale = np.nanmax(np.abs(a), initial=1.0) ** (2 if name == "move_exp_nanvar" else 1)
     np.testing.assert_allclose(got, want, rtol=1e-9, atol=1e-12 * scale, equal_nan=True)

@@ -38,12 +38,14 @@ How each function is split over chunks:
 
 from __future__ import annotations
 
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy.typing as npt
 
-from corvane._typing import Quantile, Quantiles
 from corvane.dask._plans import TABLE, OneChunk, run
+
+if TYPE_CHECKING:  # the aliases only: corvane's namespace stays public names
+    from corvane._typing import Quantile, Quantiles
 
 # A dask array for dask input; the eager result for anything else.
 Result = Any
