@@ -24,16 +24,16 @@ def _defer_to_installed_build() -> None:
         return  # an installed or editable copy: its compiled modules are at hand
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     elsewhere = [p for p in sys.path if os.path.abspath(p or os.curdir) != root]
-    spec = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
-    if spec is None or spec.loader is None:
+    found = importlib.machinery.PathFinder.find_spec(__name__, elsewhere)
+    if found is None or found.loader is None:
         raise ImportError(
             f"corvane at {root} is a source checkout without compiled modules, and no "
             "installed corvane was found: install it with `pip install .`"
         )
-    installed = importlib.util.module_from_spec(spec)
+    installed = importlib.util.module_from_spec(found)
     # The import statement returns whatever sys.modules holds once this file has run.
     sys.modules[__name__] = installed
-    spec.loader.exec_module(installed)
+    found.loader.exec_module(installed)
 
 
 _defer_to_installed_build()
