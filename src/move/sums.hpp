@@ -30,6 +30,7 @@
 
 #include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
+#include "move/sum_chunks.hpp"
 
 namespace corvane {
 
@@ -303,6 +304,191 @@ inline void sum_steady(const move_slice<T> &s, const move_params &p, running_sum
     }
 }
 
+// The steady phase of a slice whose input and output are both contiguous,
+// software-pipelined: the chain of one block is a scalar loop that waits on
+// the latency of each addition and leaves the other ports idle, so the same
+// loop also forms the next block's differences and writes the previous
+// block's outputs, eight positions of each per turn, and the processor runs
+// the three side by side. The first and last blocks, and those next to an
+// infinity, go through the stages one after the other.
+template <class T, bool Mean>
+inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
+                              running_sum<T, Mean> &st) {
+    using O = move_out<T>;
+    namespace sc = sum_chunk;
+    constexpr npy_intp B = sum_block;
+    constexpr npy_intp V = sc::width;
+    static_assert(B % V == 0);
+    constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+    const npy_intp w = p.window;
+    const npy_intp m = p.min_count;
+    const npy_intp n = s.n;
+    const T *x = reinterpret_cast<const T *>(s.in);
+    O *y = reinterpret_cast<O *>(s.out);
+    // Two of each: the block in the chain, and the one before it (its sums
+    // awaiting output) or after it (its differences).
+    alignas(64) double d[2][B];      // differences, replaced by the sums
+    alignas(64) npy_intp dc[2][B];   // changes of the count, replaced by the counts (sum)
+    alignas(64) double r[2][B];      // the mean's factors
+    // The chain's state in locals, so that no store into the buffers can
+    // alias it and it stays in registers.
+    double sum = st.s;
+    npy_intp count = st.count;
+    const double *recips = st.recips;
+    const double recip = st.recip;
+
+    // Steps of positions i + j0 .. i + j1 - 1 into buffer k; true when an
+    // infinity enters or leaves.
+    auto steps = [&](int k, npy_intp i, npy_intp j0, npy_intp j1) {
+        if constexpr (is_float<T>) {
+            sc::i64x8 inf = {};
+            npy_intp j = j0;
+            for (; j + V <= j1; j += V) {
+                inf |= sc::float_steps(x + i + j, w, d[k] + j, dc[k] + j);
+            }
+            npy_intp any = 0;
+            for (npy_intp l = 0; l < V; l++) {
+                any |= inf[l];
+            }
+            for (; j < j1; j++) {
+                any |= sum_step(static_cast<double>(x[i + j]), static_cast<double>(x[i + j - w]),
+                                d[k][j], dc[k][j]);
+            }
+            return any != 0;
+        } else {
+            npy_intp j = j0;
+            for (; j + V <= j1; j += V) {
+                sc::int_steps(x + i + j, w, d[k] + j);
+            }
+            for (; j < j1; j++) {
+                d[k][j] = int_difference(x[i + j], x[i + j - w]);
+            }
+            return false;
+        }
+    };
+    // The chain over positions j0 .. j1 - 1 of buffer k.
+    auto chain = [&](int k, npy_intp j0, npy_intp j1) {
+        for (npy_intp j = j0; j < j1; j++) {
+            sum += d[k][j];
+            d[k][j] = sum;
+            if constexpr (is_float<T>) {
+                count += dc[k][j];
+                if constexpr (Mean) {
+                    r[k][j] = recips[count];
+                } else {
+                    dc[k][j] = count;
+                }
+            }
+        }
+    };
+    // The outputs of positions i + j0 .. i + j1 - 1 from buffer k. The
+    // mean's factor is NaN where too few values count (see
+    // move_sum_op::prepare).
+    auto output = [&](int k, npy_intp i, npy_intp j0, npy_intp j1) {
+        npy_intp j = j0;
+        for (; j + V <= j1; j += V) {
+            sc::f64x8 v = load<sc::f64x8>(reinterpret_cast<const char *>(d[k] + j));
+            if constexpr (is_float<T> && Mean) {
+                v *= load<sc::f64x8>(reinterpret_cast<const char *>(r[k] + j));
+            } else if constexpr (is_float<T>) {
+                const sc::f64x8 nans = sc::f64x8{} + nan;
+                v = load<sc::i64x8>(reinterpret_cast<const char *>(dc[k] + j)) < m ? nans : v;
+            } else if constexpr (Mean) {
+                v *= recip;
+            }
+            sc::put(y + i + j, v);
+        }
+        for (; j < j1; j++) {
+            double v = d[k][j];
+            if constexpr (is_float<T> && Mean) {
+                v *= r[k][j];
+            } else if constexpr (is_float<T>) {
+                v = dc[k][j] < m ? nan : v;
+            } else if constexpr (Mean) {
+                v *= recip;
+            }
+            y[i + j] = static_cast<O>(v);
+        }
+    };
+
+    int k = 0;              // the buffer of the block at i
+    bool ready = false;     // whether buffer k holds that block's steps, clean
+    npy_intp pending = -1;  // the block whose sums wait in buffer k ^ 1
+    npy_intp pending_len = 0;
+    auto flush = [&]() {
+        if (pending >= 0) {
+            output(k ^ 1, pending, 0, pending_len);
+            pending = -1;
+        }
+    };
+    for (npy_intp i = w; i < n;) {
+        const npy_intp len = n - i < B ? n - i : B;
+        if (!ready) {
+            const bool inf = steps(k, i, 0, len);
+            if constexpr (is_float<T>) {
+                if (inf || (st.pos_inf | st.neg_inf) != 0) [[unlikely]] {
+                    // Step by step while an infinity is in the window.
+                    flush();
+                    st.s = sum;
+                    st.count = count;
+                    for (npy_intp j = i; j < i + len; j++) {
+                        st.swap(x[j], x[j - w]);
+                        y[j] = st.steady_value(m);
+                    }
+                    sum = st.s;
+                    count = st.count;
+                    i += len;
+                    continue;
+                }
+            }
+        }
+        const npy_intp next = i + len;
+        const npy_intp next_len = n - next < B ? n - next : B;
+        bool next_inf = false;
+        if (pending >= 0 && pending_len == B && len == B && next_len == B) {
+            // The three stages side by side: the pending block's outputs,
+            // this block's chain, the next block's steps (into the buffer
+            // just written out, a chunk after its outputs).
+            if constexpr (is_float<T>) {
+                sc::i64x8 inf = {};
+                for (npy_intp j = 0; j < B; j += V) {
+                    output(k ^ 1, pending, j, j + V);
+                    chain(k, j, j + V);
+                    inf |= sc::float_steps(x + next + j, w, d[k ^ 1] + j, dc[k ^ 1] + j);
+                }
+                npy_intp any = 0;
+                for (npy_intp l = 0; l < V; l++) {
+                    any |= inf[l];
+                }
+                next_inf = any != 0;
+            } else {
+                for (npy_intp j = 0; j < B; j += V) {
+                    output(k ^ 1, pending, j, j + V);
+                    chain(k, j, j + V);
+                    sc::int_steps(x + next + j, w, d[k ^ 1] + j);
+                }
+            }
+        } else {
+            flush();
+            chain(k, 0, len);
+            if (next_len > 0) {
+                next_inf = steps(k ^ 1, next, 0, next_len);
+            }
+        }
+        pending = i;
+        pending_len = len;
+        k ^= 1;
+        i = next;
+        // A next block with an infinity forms its steps again, on the
+        // step-by-step path.
+        ready = !next_inf;
+    }
+    // The buffer of the last block is k ^ 1.
+    flush();
+    st.s = sum;
+    st.count = count;
+}
+
 template <class T, bool Mean>
 inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
@@ -320,7 +506,11 @@ inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratc
         s.y(i) = st.fill_value(i, m);
     }
     st.start_steady();
-    sum_steady(s, p, st);
+    if (s.contiguous_in() && s.out_step == static_cast<npy_intp>(sizeof(O))) {
+        sum_steady_packed(s, p, st);
+    } else {
+        sum_steady(s, p, st);
+    }
 }
 
 // Lanes side by side: the states of a block of lanes as arrays, updated a
