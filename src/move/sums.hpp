@@ -489,7 +489,9 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
     st.count = count;
 }
 
-template <class T, bool Mean>
+// Pipelined: whether contiguous slices take sum_steady_packed, whose
+// eight-lane vectors pay only where they fill one register (AVX-512).
+template <class T, bool Mean, bool Pipelined = false>
 inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
     const npy_intp w = p.window;
@@ -506,11 +508,13 @@ inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratc
         s.y(i) = st.fill_value(i, m);
     }
     st.start_steady();
-    if (s.contiguous_in() && s.out_step == static_cast<npy_intp>(sizeof(O))) {
-        sum_steady_packed(s, p, st);
-    } else {
-        sum_steady(s, p, st);
+    if constexpr (Pipelined) {
+        if (s.contiguous_in() && s.out_step == static_cast<npy_intp>(sizeof(O))) {
+            sum_steady_packed(s, p, st);
+            return;
+        }
     }
+    sum_steady(s, p, st);
 }
 
 // Lanes side by side: the states of a block of lanes as arrays, updated a
@@ -668,17 +672,18 @@ struct move_sum_op {
         }
     }
 
+    template <bool Pipelined = false>
     static void slice_any(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
             copy(s);
         } else {
-            sum_slice<T, Mean>(s, p, scratch);
+            sum_slice<T, Mean, Pipelined>(s, p, scratch);
         }
     }
     CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
                                                                      const move_params &p,
                                                                      void *scratch) {
-        slice_any(s, p, scratch);
+        slice_any<true>(s, p, scratch);
     }
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
         if (have_avx512()) {
