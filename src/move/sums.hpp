@@ -610,20 +610,27 @@ struct sum_lane_states {
             const char *rb = row_in(b, x, i - w);
             O *yr = row_out(x, i);
             if constexpr (is_float<T>) {
+                npy_intp changed = 0;
                 for (npy_intp l = 0; l < lanes; l++) {
                     const double va = static_cast<double>(at(ra, l));
                     const double vb = static_cast<double>(at(rb, l));
                     s[l] += (va - va == 0.0 ? va : 0.0) - (vb - vb == 0.0 ? vb : 0.0);
-                    count[l] += static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
+                    const npy_intp dc =
+                        static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
+                    count[l] += dc;
+                    changed |= dc;
                     pos_inf[l] += static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
                     neg_inf[l] +=
                         static_cast<npy_intp>(va == -inf) - static_cast<npy_intp>(vb == -inf);
                 }
                 // The table look-up on its own: a scalar loop, which leaves
-                // the others to vector code.
+                // the others to vector code. Where no count changed (no NaN
+                // entered or left), the factors stay.
                 if constexpr (Mean) {
-                    for (npy_intp l = 0; l < lanes; l++) {
-                        factor[l] = recips[count[l]];
+                    if (changed != 0 || i == w) {
+                        for (npy_intp l = 0; l < lanes; l++) {
+                            factor[l] = recips[count[l]];
+                        }
                     }
                 }
                 for (npy_intp l = 0; l < lanes; l++) {
