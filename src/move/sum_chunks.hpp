@@ -1,16 +1,15 @@
-// The vector stages of the running sum's steady phase, eight positions of a
-// contiguous slice at a time: each step's difference before the chain of
-// additions, the outputs after it (see sums.hpp).
+// The vector stages of the running sum's steady phase, a chunk of `width`
+// positions of a contiguous slice at a time: each step's difference and the
+// counts before the chain of additions, the outputs after it (see sums.hpp).
 //
-// Written with GCC's portable vectors of eight lanes, so that the stages are
-// vector code whatever the target: one 512-bit register under AVX-512, four
-// SSE2 registers on the x86-64 baseline. Every lane does what the scalar
-// step does to its element, in the same order, so the results are the same
-// bits.
+// Written with GCC's portable vectors, so that the same code is vector code
+// for any target. Every lane does what the scalar step does to its element,
+// in the same order, so the results are the same bits.
 #pragma once
 
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "frame/dtypes.hpp"
 #include "frame/numpy_api.hpp"
@@ -21,84 +20,140 @@
 
 namespace corvane::sum_chunk {
 
-inline constexpr npy_intp width = 8;
+// Four float64 lanes: 256-bit registers. (512-bit ones measured slower
+// here: the chain of additions beside them runs at a lower clock.)
+inline constexpr npy_intp width = 4;
 
 template <class E>
-struct vec8_of {
+struct vec_of {
     typedef E type __attribute__((vector_size(width * sizeof(E))));
 };
 template <class E>
-using vec8 = typename vec8_of<E>::type;
+using vec = typename vec_of<E>::type;
 
-using f64x8 = vec8<double>;
-using i64x8 = vec8<int64_t>;
+using f64v = vec<double>;
+using i64v = vec<int64_t>;
 
+template <class V>
+inline V load_at(const void *p) {
+    return load<V>(static_cast<const char *>(p));
+}
 template <class V>
 inline void store(void *p, V v) {
     __builtin_memcpy(p, &v, sizeof(V));
 }
 
-// Eight elements from p, as float64.
+// A chunk of elements from p, as float64.
 template <class T>
-inline f64x8 widen(const T *p) {
+inline f64v widen(const T *p) {
     if constexpr (std::is_same_v<T, double>) {
-        return load<f64x8>(reinterpret_cast<const char *>(p));
+        return load_at<f64v>(p);
     } else {
-        return __builtin_convertvector(load<vec8<T>>(reinterpret_cast<const char *>(p)), f64x8);
+        return __builtin_convertvector(load_at<vec<T>>(p), f64v);
     }
 }
 
-// Eight steps of a float input x (x[j] enters, x[j - w] leaves): the
-// differences with NaN and infinities as +0 into d, the changes of the count
-// of non-NaN values into dc; returns the lanes where either value is
-// infinite (all bits set).
-template <class T>
-inline i64x8 float_steps(const T *x, npy_intp w, double *d, int64_t *dc) {
-    const f64x8 a = widen(x);
-    const f64x8 b = widen(x - w);
-    const f64x8 zero = {};
-    // x - x is 0 for finite x, NaN for NaN and infinities.
-    const i64x8 fa = a - a == zero;
-    const i64x8 fb = b - b == zero;
-    const i64x8 na = a == a;
-    const i64x8 nb = b == b;
-    store(d, (fa ? a : zero) - (fb ? b : zero));
-    // A comparison gives -1 where true.
-    store(dc, nb - na);
-    return (na & ~fa) | (nb & ~fb);
+// Every lane's sum of the lanes up to it.
+inline i64v prefix_sums(i64v v) {
+    static_assert(width == 4);
+    const i64v zero = {};
+    v += __builtin_shuffle(v, zero, i64v{4, 0, 1, 2});
+    v += __builtin_shuffle(v, zero, i64v{4, 4, 0, 1});
+    return v;
 }
 
-// Eight steps of an integer input: a - b as int_difference forms it (exact
+inline i64v last_lane(i64v v) {
+    return __builtin_shuffle(v, i64v{width - 1, width - 1, width - 1, width - 1});
+}
+
+// The steps of a float input x (x[j] enters, x[j - w] leaves): the
+// differences with NaN and infinities as +0 into d, the count of non-NaN
+// values after each step into counts (`count` holding, in every lane, the
+// count before the chunk and then after it). Marks in `inf` the lanes where
+// either value is infinite, in `changed` those where the count changed.
+template <class T>
+inline void float_steps(const T *x, npy_intp w, double *d, npy_intp *counts, i64v &count,
+                        i64v &inf, i64v &changed) {
+    const f64v a = widen(x);
+    const f64v b = widen(x - w);
+    const f64v zero = {};
+    // x - x is 0 for finite x, NaN for NaN and infinities.
+    const i64v fa = a - a == zero;
+    const i64v fb = b - b == zero;
+    const i64v na = a == a;
+    const i64v nb = b == b;
+    store(d, (fa ? a : zero) - (fb ? b : zero));
+    // A comparison gives -1 where true.
+    const i64v dc = nb - na;
+    const i64v total = prefix_sums(dc);
+    store(counts, count + total);
+    count += last_lane(total);
+    inf |= (na & ~fa) | (nb & ~fb);
+    changed |= dc;
+}
+
+// The steps of a chunk whose values are all finite, the common case: the
+// plain differences, the count unchanged. `check` turns NaN for good once a
+// difference is not finite (a NaN or an infinity among the values, or an
+// overflow); the chunk's steps must then be formed by float_steps.
+template <class T>
+inline void finite_steps(const T *x, npy_intp w, double *d, npy_intp *counts, i64v count,
+                         f64v &check) {
+    const f64v diff = widen(x) - widen(x - w);
+    store(d, diff);
+    store(counts, count);
+    check += diff - diff;
+}
+
+// The steps of an integer input: a - b as int_difference forms it (exact
 // for int32; for int64 the integer difference where it fits, else the
 // difference of the two converted values).
 template <class T>
 inline void int_steps(const T *x, npy_intp w, double *d) {
-    const i64x8 a = __builtin_convertvector(load<vec8<T>>(reinterpret_cast<const char *>(x)), i64x8);
-    const i64x8 b =
-        __builtin_convertvector(load<vec8<T>>(reinterpret_cast<const char *>(x - w)), i64x8);
-    using u64x8 = vec8<uint64_t>;
+    const i64v a = __builtin_convertvector(load_at<vec<T>>(x), i64v);
+    const i64v b = __builtin_convertvector(load_at<vec<T>>(x - w), i64v);
+    using u64v = vec<uint64_t>;
     // Wrapping subtraction; it overflowed where a and b differ in sign and
     // the result's sign is not a's.
-    const i64x8 diff = reinterpret_cast<i64x8>(reinterpret_cast<u64x8>(a) -
-                                               reinterpret_cast<u64x8>(b));
-    const f64x8 exact = __builtin_convertvector(diff, f64x8);
+    const i64v diff =
+        reinterpret_cast<i64v>(reinterpret_cast<u64v>(a) - reinterpret_cast<u64v>(b));
+    const f64v exact = __builtin_convertvector(diff, f64v);
     if constexpr (sizeof(T) < sizeof(int64_t)) {
         store(d, exact);
     } else {
-        const i64x8 zero = {};
-        const i64x8 overflow = ((a ^ b) & (a ^ diff)) < zero;
-        const f64x8 rounded = __builtin_convertvector(a, f64x8) - __builtin_convertvector(b, f64x8);
+        const i64v zero = {};
+        const i64v overflow = ((a ^ b) & (a ^ diff)) < zero;
+        const f64v rounded = __builtin_convertvector(a, f64v) - __builtin_convertvector(b, f64v);
         store(d, overflow ? rounded : exact);
     }
 }
 
-// Eight outputs, rounded once to the output type O.
+// True when any lane is NaN.
+inline bool any_nan(f64v v) {
+    const i64v nan = v != v;
+    int64_t r = 0;
+    for (npy_intp l = 0; l < width; l++) {
+        r |= nan[l];
+    }
+    return r != 0;
+}
+
+// True when any lane is set.
+inline bool any(i64v v) {
+    int64_t r = 0;
+    for (npy_intp l = 0; l < width; l++) {
+        r |= v[l];
+    }
+    return r != 0;
+}
+
+// A chunk of outputs, rounded once to the output type O.
 template <class O>
-inline void put(O *y, f64x8 v) {
+inline void put(O *y, f64v v) {
     if constexpr (std::is_same_v<O, double>) {
         store(y, v);
     } else {
-        store(y, __builtin_convertvector(v, vec8<O>));
+        store(y, __builtin_convertvector(v, vec<O>));
     }
 }
 

@@ -307,8 +307,8 @@ inline void sum_steady(const move_slice<T> &s, const move_params &p, running_sum
 // The steady phase of a slice whose input and output are both contiguous,
 // software-pipelined: the chain of one block is a scalar loop that waits on
 // the latency of each addition and leaves the other ports idle, so the same
-// loop also forms the next block's differences and writes the previous
-// block's outputs, eight positions of each per turn, and the processor runs
+// loop also forms the next block's differences and counts and writes the
+// previous block's outputs, a chunk of each per turn, and the processor runs
 // the three side by side. The first and last blocks, and those next to an
 // infinity, go through the stages one after the other.
 template <class T, bool Mean>
@@ -327,56 +327,90 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
     O *y = reinterpret_cast<O *>(s.out);
     // Two of each: the block in the chain, and the one before it (its sums
     // awaiting output) or after it (its differences).
-    alignas(64) double d[2][B];      // differences, replaced by the sums
-    alignas(64) npy_intp dc[2][B];   // changes of the count, replaced by the counts (sum)
-    alignas(64) double r[2][B];      // the mean's factors
-    // The chain's state in locals, so that no store into the buffers can
-    // alias it and it stays in registers.
+    alignas(64) double d[2][B];         // differences, replaced by the sums
+    alignas(64) npy_intp counts[2][B];  // non-NaN values in each window
+    alignas(64) double r[2][B];         // the mean's factors
+    bool changed[2] = {true, true};     // whether a block's count changes
+    // The states in locals, so that no store into the buffers can alias
+    // them and they stay in registers: the sum and the count at the end of
+    // the last block in the chain, the count at the end of the last block
+    // whose steps are formed.
     double sum = st.s;
     npy_intp count = st.count;
+    sc::i64v ahead = {};
     const double *recips = st.recips;
     const double recip = st.recip;
 
     // Steps of positions i + j0 .. i + j1 - 1 into buffer k; true when an
     // infinity enters or leaves.
-    auto steps = [&](int k, npy_intp i, npy_intp j0, npy_intp j1) {
+    auto steps = [&](int k, npy_intp i, npy_intp j0, npy_intp j1, sc::i64v &inf,
+                     sc::i64v &change) {
         if constexpr (is_float<T>) {
-            sc::i64x8 inf = {};
-            npy_intp j = j0;
-            for (; j + V <= j1; j += V) {
-                inf |= sc::float_steps(x + i + j, w, d[k] + j, dc[k] + j);
+            for (npy_intp j = j0; j < j1; j += V) {
+                sc::float_steps(x + i + j, w, d[k] + j, counts[k] + j, ahead, inf, change);
             }
-            npy_intp any = 0;
-            for (npy_intp l = 0; l < V; l++) {
-                any |= inf[l];
-            }
-            for (; j < j1; j++) {
-                any |= sum_step(static_cast<double>(x[i + j]), static_cast<double>(x[i + j - w]),
-                                d[k][j], dc[k][j]);
-            }
-            return any != 0;
         } else {
-            npy_intp j = j0;
-            for (; j + V <= j1; j += V) {
+            for (npy_intp j = j0; j < j1; j += V) {
                 sc::int_steps(x + i + j, w, d[k] + j);
             }
-            for (; j < j1; j++) {
-                d[k][j] = int_difference(x[i + j], x[i + j - w]);
-            }
-            return false;
         }
     };
-    // The chain over positions j0 .. j1 - 1 of buffer k.
+    // Whether the next block's values are likely all finite: then its steps
+    // are first formed as plain differences (see sum_chunk::finite_steps).
+    // Guessed from the block before.
+    bool finite = true;
+    // Steps of a whole block, the last chunk by scalar code where the block
+    // is short.
+    auto block_steps = [&](int k, npy_intp i, npy_intp len) {
+        if constexpr (is_float<T>) {
+            if (finite && len == B) {
+                sc::f64v check = {};
+                for (npy_intp j = 0; j < B; j += V) {
+                    sc::finite_steps(x + i + j, w, d[k] + j, counts[k] + j, ahead, check);
+                }
+                if (!sc::any_nan(check)) {
+                    changed[k] = false;
+                    return false;
+                }
+            }
+        }
+        sc::i64v inf = {};
+        sc::i64v change = {};
+        const npy_intp full = len - len % V;
+        steps(k, i, 0, full, inf, change);
+        bool any_inf = sc::any(inf);
+        for (npy_intp j = full; j < len; j++) {
+            if constexpr (is_float<T>) {
+                npy_intp dc;
+                any_inf |= sum_step(static_cast<double>(x[i + j]),
+                                    static_cast<double>(x[i + j - w]), d[k][j], dc) != 0;
+                ahead += dc;
+                counts[k][j] = ahead[0];
+                change |= dc;
+            } else {
+                d[k][j] = int_difference(x[i + j], x[i + j - w]);
+            }
+        }
+        changed[k] = sc::any(change);
+        finite = !changed[k] && !any_inf;
+        return any_inf;
+    };
+    // The chain over positions j0 .. j1 - 1 of buffer k, and the mean's
+    // factors: looked up where the count changes in the block, else one.
     auto chain = [&](int k, npy_intp j0, npy_intp j1) {
         for (npy_intp j = j0; j < j1; j++) {
             sum += d[k][j];
             d[k][j] = sum;
-            if constexpr (is_float<T>) {
-                count += dc[k][j];
-                if constexpr (Mean) {
-                    r[k][j] = recips[count];
-                } else {
-                    dc[k][j] = count;
+        }
+        if constexpr (is_float<T> && Mean) {
+            if (changed[k]) {
+                for (npy_intp j = j0; j < j1; j++) {
+                    r[k][j] = recips[counts[k][j]];
+                }
+            } else {
+                const sc::f64v f = sc::f64v{} + recips[counts[k][0]];
+                for (npy_intp j = j0; j < j1; j += V) {
+                    sc::store(r[k] + j, f);
                 }
             }
         }
@@ -387,12 +421,11 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
     auto output = [&](int k, npy_intp i, npy_intp j0, npy_intp j1) {
         npy_intp j = j0;
         for (; j + V <= j1; j += V) {
-            sc::f64x8 v = load<sc::f64x8>(reinterpret_cast<const char *>(d[k] + j));
+            sc::f64v v = sc::load_at<sc::f64v>(d[k] + j);
             if constexpr (is_float<T> && Mean) {
-                v *= load<sc::f64x8>(reinterpret_cast<const char *>(r[k] + j));
+                v *= sc::load_at<sc::f64v>(r[k] + j);
             } else if constexpr (is_float<T>) {
-                const sc::f64x8 nans = sc::f64x8{} + nan;
-                v = load<sc::i64x8>(reinterpret_cast<const char *>(dc[k] + j)) < m ? nans : v;
+                v = sc::load_at<sc::i64v>(counts[k] + j) < m ? sc::f64v{} + nan : v;
             } else if constexpr (Mean) {
                 v *= recip;
             }
@@ -403,7 +436,7 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
             if constexpr (is_float<T> && Mean) {
                 v *= r[k][j];
             } else if constexpr (is_float<T>) {
-                v = dc[k][j] < m ? nan : v;
+                v = counts[k][j] < m ? nan : v;
             } else if constexpr (Mean) {
                 v *= recip;
             }
@@ -424,7 +457,8 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
     for (npy_intp i = w; i < n;) {
         const npy_intp len = n - i < B ? n - i : B;
         if (!ready) {
-            const bool inf = steps(k, i, 0, len);
+            ahead = sc::i64v{} + count;
+            const bool inf = block_steps(k, i, len);
             if constexpr (is_float<T>) {
                 if (inf || (st.pos_inf | st.neg_inf) != 0) [[unlikely]] {
                     // Step by step while an infinity is in the window.
@@ -449,31 +483,66 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
             // The three stages side by side: the pending block's outputs,
             // this block's chain, the next block's steps (into the buffer
             // just written out, a chunk after its outputs).
+            sc::i64v inf = {};
+            sc::i64v change = {};
+            sc::f64v check = {};
+            auto turns = [&]<bool Lookup, bool Finite>() {
+                for (npy_intp j = 0; j < B; j += V) {
+                    output(k ^ 1, pending, j, j + V);
+                    for (npy_intp t = j; t < j + V; t++) {
+                        sum += d[k][t];
+                        d[k][t] = sum;
+                        if constexpr (is_float<T> && Mean && Lookup) {
+                            r[k][t] = recips[counts[k][t]];
+                        }
+                    }
+                    if constexpr (is_float<T> && Mean && !Lookup) {
+                        sc::store(r[k] + j, sc::f64v{} + recips[counts[k][0]]);
+                    }
+                    if constexpr (Finite) {
+                        sc::finite_steps(x + next + j, w, d[k ^ 1] + j, counts[k ^ 1] + j, ahead,
+                                         check);
+                    } else {
+                        steps(k ^ 1, next, j, j + V, inf, change);
+                    }
+                }
+            };
             if constexpr (is_float<T>) {
-                sc::i64x8 inf = {};
-                for (npy_intp j = 0; j < B; j += V) {
-                    output(k ^ 1, pending, j, j + V);
-                    chain(k, j, j + V);
-                    inf |= sc::float_steps(x + next + j, w, d[k ^ 1] + j, dc[k ^ 1] + j);
+                if (finite) {
+                    if (changed[k]) {
+                        turns.template operator()<true, true>();
+                    } else {
+                        turns.template operator()<false, true>();
+                    }
+                    if (sc::any_nan(check)) {
+                        // Not all finite after all: the steps again.
+                        finite = false;
+                        next_inf = block_steps(k ^ 1, next, B);
+                    } else {
+                        changed[k ^ 1] = false;
+                    }
+                } else {
+                    if (changed[k]) {
+                        turns.template operator()<true, false>();
+                    } else {
+                        turns.template operator()<false, false>();
+                    }
+                    changed[k ^ 1] = sc::any(change);
+                    next_inf = sc::any(inf);
+                    finite = !changed[k ^ 1] && !next_inf;
                 }
-                npy_intp any = 0;
-                for (npy_intp l = 0; l < V; l++) {
-                    any |= inf[l];
-                }
-                next_inf = any != 0;
             } else {
-                for (npy_intp j = 0; j < B; j += V) {
-                    output(k ^ 1, pending, j, j + V);
-                    chain(k, j, j + V);
-                    sc::int_steps(x + next + j, w, d[k ^ 1] + j);
-                }
+                turns.template operator()<false, false>();
             }
         } else {
             flush();
             chain(k, 0, len);
             if (next_len > 0) {
-                next_inf = steps(k ^ 1, next, 0, next_len);
+                next_inf = block_steps(k ^ 1, next, next_len);
             }
+        }
+        if constexpr (is_float<T>) {
+            count = counts[k][len - 1];
         }
         pending = i;
         pending_len = len;
@@ -490,7 +559,8 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
 }
 
 // Pipelined: whether contiguous slices take sum_steady_packed, whose
-// eight-lane vectors pay only where they fill one register (AVX-512).
+// vectors and compares of 64-bit integers need more than the x86-64
+// baseline has to pay (the AVX-512 build).
 template <class T, bool Mean, bool Pipelined = false>
 inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
