@@ -49,7 +49,11 @@ inline f64v widen(const T *p) {
     if constexpr (std::is_same_v<T, double>) {
         return load_at<f64v>(p);
     } else {
-        return __builtin_convertvector(load_at<vec<T>>(p), f64v);
+        // Lane by lane: GCC 12 splits __builtin_convertvector here into
+        // halves.
+        const auto v = load_at<vec<T>>(p);
+        return f64v{static_cast<double>(v[0]), static_cast<double>(v[1]),
+                    static_cast<double>(v[2]), static_cast<double>(v[3])};
     }
 }
 
@@ -126,6 +130,15 @@ inline void int_steps(const T *x, npy_intp w, double *d) {
         const f64v rounded = __builtin_convertvector(a, f64v) - __builtin_convertvector(b, f64v);
         store(d, overflow ? rounded : exact);
     }
+}
+
+// The mean's factors for a chunk of counts: 1 / count, NaN where fewer than
+// m values count; the same bits as the table of move_sum_op::prepare, and
+// cheaper than looking each up where the counts vary.
+inline f64v factors(const npy_intp *counts, npy_intp m) {
+    const i64v c = load_at<i64v>(counts);
+    return c < m ? f64v{} + std::numeric_limits<double>::quiet_NaN()
+                 : 1.0 / __builtin_convertvector(c, f64v);
 }
 
 // True when any lane is NaN.

@@ -492,12 +492,10 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
                     for (npy_intp t = j; t < j + V; t++) {
                         sum += d[k][t];
                         d[k][t] = sum;
-                        if constexpr (is_float<T> && Mean && Lookup) {
-                            r[k][t] = recips[counts[k][t]];
-                        }
                     }
-                    if constexpr (is_float<T> && Mean && !Lookup) {
-                        sc::store(r[k] + j, sc::f64v{} + recips[counts[k][0]]);
+                    if constexpr (is_float<T> && Mean) {
+                        sc::store(r[k] + j, Lookup ? sc::factors(counts[k] + j, m)
+                                                   : sc::f64v{} + recips[counts[k][0]]);
                     }
                     if constexpr (Finite) {
                         sc::finite_steps(x + next + j, w, d[k ^ 1] + j, counts[k ^ 1] + j, ahead,
