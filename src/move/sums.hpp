@@ -642,6 +642,8 @@ struct sum_lane_states {
         }
     }
 
+    // Wide: with the permutes of permuted_factors (the AVX-512 build).
+    template <bool Wide>
     void run(const move_lanes<T> &x, const move_params &p, const double *recips) {
         const npy_intp w = p.window;
         const npy_intp m = p.min_count;
@@ -679,6 +681,8 @@ struct sum_lane_states {
             O *yr = row_out(x, i);
             if constexpr (is_float<T>) {
                 npy_intp changed = 0;
+                npy_intp lo = w;
+                npy_intp hi = 0;
                 for (npy_intp l = 0; l < lanes; l++) {
                     const double va = static_cast<double>(at(ra, l));
                     const double vb = static_cast<double>(at(rb, l));
@@ -687,17 +691,26 @@ struct sum_lane_states {
                         static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
                     count[l] += dc;
                     changed |= dc;
+                    if constexpr (Mean) {
+                        lo = count[l] < lo ? count[l] : lo;
+                        hi = count[l] > hi ? count[l] : hi;
+                    }
                     pos_inf[l] += static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
                     neg_inf[l] +=
                         static_cast<npy_intp>(va == -inf) - static_cast<npy_intp>(vb == -inf);
                 }
                 // The table look-up on its own: a scalar loop, which leaves
-                // the others to vector code. Where no count changed (no NaN
-                // entered or left), the factors stay.
+                // the others to vector code; by permutes where the counts are
+                // close. Where no count changed (no NaN entered or left), the
+                // factors stay.
                 if constexpr (Mean) {
                     if (changed != 0 || i == w) {
-                        for (npy_intp l = 0; l < lanes; l++) {
-                            factor[l] = recips[count[l]];
+                        if (Wide && hi - lo < 32) {
+                            sum_chunk::permuted_factors(count, lanes, lo, hi, recips, factor);
+                        } else {
+                            for (npy_intp l = 0; l < lanes; l++) {
+                                factor[l] = recips[count[l]];
+                            }
                         }
                     }
                 }
@@ -768,6 +781,7 @@ struct move_sum_op {
         }
     }
 
+    template <bool Wide = false>
     static void lanes_any(const move_lanes<T> &s, const move_params &p, void *scratch) {
         if (p.window == 1) {
             for (npy_intp l = 0; l < s.count; l++) {
@@ -780,7 +794,7 @@ struct move_sum_op {
             scratch_block states;
             if (states.allocate(static_cast<npy_intp>(sizeof(sum_lane_states<T, Mean>)))) {
                 static_cast<sum_lane_states<T, Mean> *>(states.get())
-                    ->run(s, p, static_cast<const double *>(scratch));
+                    ->template run<Wide>(s, p, static_cast<const double *>(scratch));
             } else {
                 for (npy_intp l = 0; l < s.count; l++) {
                     sum_slice<T, Mean>(s.lane(l), p, scratch);
@@ -791,7 +805,7 @@ struct move_sum_op {
     CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
                                                                      const move_params &p,
                                                                      void *scratch) {
-        lanes_any(s, p, scratch);
+        lanes_any<true>(s, p, scratch);
     }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
         if (have_avx512()) {
