@@ -675,6 +675,11 @@ struct sum_lane_states {
             write_row(x, i);
         }
         const double recip = 1.0 / static_cast<double>(w);
+        // Infinities in all the lanes' windows.
+        npy_intp infinities = 0;
+        for (npy_intp l = 0; l < lanes; l++) {
+            infinities += pos_inf[l] + neg_inf[l];
+        }
         for (npy_intp i = w; i < x.n; i++) {
             const char *ra = row_in(a, x, i);
             const char *rb = row_in(b, x, i - w);
@@ -683,10 +688,17 @@ struct sum_lane_states {
                 npy_intp changed = 0;
                 npy_intp lo = w;
                 npy_intp hi = 0;
+                // The running sums and counts, as every row updates them;
+                // the infinities are counted here only while some window
+                // holds one.
+                const bool tally = infinities != 0;
+                npy_intp inf_rows = 0;
                 for (npy_intp l = 0; l < lanes; l++) {
                     const double va = static_cast<double>(at(ra, l));
                     const double vb = static_cast<double>(at(rb, l));
-                    s[l] += (va - va == 0.0 ? va : 0.0) - (vb - vb == 0.0 ? vb : 0.0);
+                    const bool fa = va - va == 0.0;
+                    const bool fb = vb - vb == 0.0;
+                    s[l] += (fa ? va : 0.0) - (fb ? vb : 0.0);
                     const npy_intp dc =
                         static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
                     count[l] += dc;
@@ -695,9 +707,22 @@ struct sum_lane_states {
                         lo = count[l] < lo ? count[l] : lo;
                         hi = count[l] > hi ? count[l] : hi;
                     }
-                    pos_inf[l] += static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
-                    neg_inf[l] +=
-                        static_cast<npy_intp>(va == -inf) - static_cast<npy_intp>(vb == -inf);
+                    // Neither finite nor NaN: infinite.
+                    inf_rows |= static_cast<npy_intp>(!fa & (va == va)) |
+                                static_cast<npy_intp>(!fb & (vb == vb));
+                }
+                if (tally || inf_rows != 0) [[unlikely]] {
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        const double va = static_cast<double>(at(ra, l));
+                        const double vb = static_cast<double>(at(rb, l));
+                        const npy_intp dp =
+                            static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
+                        const npy_intp dn =
+                            static_cast<npy_intp>(va == -inf) - static_cast<npy_intp>(vb == -inf);
+                        pos_inf[l] += dp;
+                        neg_inf[l] += dn;
+                        infinities += dp + dn;
+                    }
                 }
                 // The table look-up on its own: a scalar loop, which leaves
                 // the others to vector code; by permutes where the counts are
@@ -714,11 +739,18 @@ struct sum_lane_states {
                         }
                     }
                 }
-                for (npy_intp l = 0; l < lanes; l++) {
-                    double v = Mean ? s[l] * factor[l] : s[l];
-                    v = pos_inf[l] != 0 ? v + inf : v;
-                    v = neg_inf[l] != 0 ? v - inf : v;
-                    yr[l] = static_cast<O>(Mean || count[l] >= m ? v : nan);
+                if (tally || inf_rows != 0) [[unlikely]] {
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        double v = Mean ? s[l] * factor[l] : s[l];
+                        v = pos_inf[l] != 0 ? v + inf : v;
+                        v = neg_inf[l] != 0 ? v - inf : v;
+                        yr[l] = static_cast<O>(Mean || count[l] >= m ? v : nan);
+                    }
+                } else {
+                    for (npy_intp l = 0; l < lanes; l++) {
+                        const double v = Mean ? s[l] * factor[l] : s[l];
+                        yr[l] = static_cast<O>(Mean || count[l] >= m ? v : nan);
+                    }
                 }
             } else {
                 for (npy_intp l = 0; l < lanes; l++) {
