@@ -739,6 +739,34 @@ def test_long_slices_with_many_nans_follow_the_running_updates_exactly():
         assert_same(cr.move_var(np.tile(x[:, None], 3), 7, 2, 0, 1)[:, 1], want)
 
 
+def test_long_sums_are_the_same_contiguous_or_strided():
+    # Several blocks of the steady phase: finite stretches, NaN runs,
+    # infinities, overflowing differences; a contiguous slice is taken a block
+    # at a time, a strided one a step at a time, in the same order of
+    # additions. Finite data also follow the running updates exactly.
+    rng = np.random.default_rng(3)
+    x = np.round(rng.standard_normal(3000), 2)
+    x[900:1000] = nan
+    x[rng.random(x.size) < 0.01] = nan
+    y = x.copy()
+    x[[1500, 2400, 2600]] = inf
+    x[[1700, 2401]] = -inf
+    x[2800:2802] = [1e308, -1e308]
+    for dtype in NATIVE_DTYPES:
+        if dtype[0] == "f":
+            with np.errstate(over="ignore"):
+                a = x.astype(dtype)
+        else:
+            info = np.iinfo(dtype)
+            a = rng.integers(info.min, info.max, x.size, dtype=dtype, endpoint=True)
+        for w, m in ((3, 1), (130, 100), (700, 700)):
+            for f in (cr.move_sum, cr.move_mean):
+                assert_same(f(a, w, m), f(np.repeat(a, 2)[::2], w, m))
+    for mean in (False, True):
+        f = cr.move_mean if mean else cr.move_sum
+        assert_same(f(y, 130, 100), np.array(_model_sum(y.tolist(), 130, 100, mean)))
+
+
 @given(
     st.lists(
         st.one_of(st.floats(-1e6, 1e6, allow_nan=False), st.just(nan), st.integers(-5, 5)),
