@@ -685,43 +685,70 @@ struct sum_lane_states {
             const char *rb = row_in(b, x, i - w);
             O *yr = row_out(x, i);
             if constexpr (is_float<T>) {
+                // The running sums and counts, as every row updates them;
+                // the infinities are counted only while some window holds
+                // one (or from the row where one enters, by a second pass).
+                const bool tally = infinities != 0;
                 npy_intp changed = 0;
                 npy_intp lo = w;
                 npy_intp hi = 0;
-                // The running sums and counts, as every row updates them;
-                // the infinities are counted here only while some window
-                // holds one.
-                const bool tally = infinities != 0;
                 npy_intp inf_rows = 0;
-                for (npy_intp l = 0; l < lanes; l++) {
-                    const double va = static_cast<double>(at(ra, l));
-                    const double vb = static_cast<double>(at(rb, l));
-                    const bool fa = va - va == 0.0;
-                    const bool fb = vb - vb == 0.0;
-                    s[l] += (fa ? va : 0.0) - (fb ? vb : 0.0);
-                    const npy_intp dc =
-                        static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
-                    count[l] += dc;
-                    changed |= dc;
-                    if constexpr (Mean) {
-                        lo = count[l] < lo ? count[l] : lo;
-                        hi = count[l] > hi ? count[l] : hi;
-                    }
-                    // Neither finite nor NaN: infinite.
-                    inf_rows |= static_cast<npy_intp>(!fa & (va == va)) |
-                                static_cast<npy_intp>(!fb & (vb == vb));
-                }
-                if (tally || inf_rows != 0) [[unlikely]] {
+                auto update = [&]<bool Tally>() {
+                    npy_intp ch = 0;
+                    npy_intp low = w;
+                    npy_intp high = 0;
+                    npy_intp found = 0;
+                    npy_intp delta = 0;
                     for (npy_intp l = 0; l < lanes; l++) {
                         const double va = static_cast<double>(at(ra, l));
                         const double vb = static_cast<double>(at(rb, l));
-                        const npy_intp dp =
-                            static_cast<npy_intp>(va == inf) - static_cast<npy_intp>(vb == inf);
-                        const npy_intp dn =
-                            static_cast<npy_intp>(va == -inf) - static_cast<npy_intp>(vb == -inf);
-                        pos_inf[l] += dp;
-                        neg_inf[l] += dn;
-                        infinities += dp + dn;
+                        const bool fa = va - va == 0.0;
+                        const bool fb = vb - vb == 0.0;
+                        s[l] += (fa ? va : 0.0) - (fb ? vb : 0.0);
+                        const npy_intp dc =
+                            static_cast<npy_intp>(va == va) - static_cast<npy_intp>(vb == vb);
+                        count[l] += dc;
+                        ch |= dc;
+                        if constexpr (Mean) {
+                            low = count[l] < low ? count[l] : low;
+                            high = count[l] > high ? count[l] : high;
+                        }
+                        if constexpr (Tally) {
+                            const npy_intp dp = static_cast<npy_intp>(va == inf) -
+                                                static_cast<npy_intp>(vb == inf);
+                            const npy_intp dn = static_cast<npy_intp>(va == -inf) -
+                                                static_cast<npy_intp>(vb == -inf);
+                            pos_inf[l] += dp;
+                            neg_inf[l] += dn;
+                            delta += dp + dn;
+                        } else {
+                            // Neither finite nor NaN: infinite.
+                            found |= static_cast<npy_intp>(!fa & (va == va)) |
+                                     static_cast<npy_intp>(!fb & (vb == vb));
+                        }
+                    }
+                    changed = ch;
+                    lo = low;
+                    hi = high;
+                    inf_rows = found;
+                    infinities += delta;
+                };
+                if (tally) [[unlikely]] {
+                    update.template operator()<true>();
+                } else {
+                    update.template operator()<false>();
+                    if (inf_rows != 0) [[unlikely]] {
+                        for (npy_intp l = 0; l < lanes; l++) {
+                            const double va = static_cast<double>(at(ra, l));
+                            const double vb = static_cast<double>(at(rb, l));
+                            const npy_intp dp = static_cast<npy_intp>(va == inf) -
+                                                static_cast<npy_intp>(vb == inf);
+                            const npy_intp dn = static_cast<npy_intp>(va == -inf) -
+                                                static_cast<npy_intp>(vb == -inf);
+                            pos_inf[l] += dp;
+                            neg_inf[l] += dn;
+                            infinities += dp + dn;
+                        }
                     }
                 }
                 // The table look-up on its own: a scalar loop, which leaves
