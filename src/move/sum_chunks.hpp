@@ -20,8 +20,8 @@
 
 namespace corvane::sum_chunk {
 
-// Four float64 lanes: 256-bit registers. (512-bit ones measured slower
-// here: the chain of additions beside them runs at a lower clock.)
+// Four float64 lanes: 256-bit registers. (512-bit ones measured slower:
+// the chain of additions beside them ran as at a lower clock.)
 inline constexpr npy_intp width = 4;
 
 template <class E>

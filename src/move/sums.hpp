@@ -20,9 +20,12 @@
 // NaN and infinities as +0) and change of the count; then the running sum
 // alone, one addition per step, so NaNs never stand in the sum's dependency
 // chain and no branch follows the data. A block in which an infinity is in
-// the window takes the step-by-step update instead. Along a non-innermost
-// axis, blocks of neighbouring slices are updated side by side, a row of
-// lanes at a time, with selects in place of every branch.
+// the window takes the step-by-step update instead. In the AVX-512 build a
+// contiguous slice runs the three stages of neighbouring blocks in one loop
+// (sum_steady_packed), so that the vector work fills the ports the chain of
+// additions leaves idle. Along a non-innermost axis, blocks of neighbouring
+// slices are updated side by side, a row of lanes at a time, with selects in
+// place of every branch.
 #pragma once
 
 #include <cmath>
@@ -341,8 +344,9 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
     const double *recips = st.recips;
     const double recip = st.recip;
 
-    // Steps of positions i + j0 .. i + j1 - 1 into buffer k; true when an
-    // infinity enters or leaves.
+    // Steps of positions i + j0 .. i + j1 - 1 (whole chunks) into buffer k,
+    // marking in `inf` and `change` where an infinity enters or leaves and
+    // where the count changes.
     auto steps = [&](int k, npy_intp i, npy_intp j0, npy_intp j1, sc::i64v &inf,
                      sc::i64v &change) {
         if constexpr (is_float<T>) {
@@ -486,7 +490,10 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
             sc::i64v inf = {};
             sc::i64v change = {};
             sc::f64v check = {};
-            auto turns = [&]<bool Lookup, bool Finite>() {
+            // Varying: the counts vary within this block, so the mean's
+            // factors are formed per position. Finite: the next block's
+            // steps are first taken as plain differences.
+            auto turns = [&]<bool Varying, bool Finite>() {
                 for (npy_intp j = 0; j < B; j += V) {
                     output(k ^ 1, pending, j, j + V);
                     for (npy_intp t = j; t < j + V; t++) {
@@ -494,8 +501,8 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
                         d[k][t] = sum;
                     }
                     if constexpr (is_float<T> && Mean) {
-                        sc::store(r[k] + j, Lookup ? sc::factors(counts[k] + j, m)
-                                                   : sc::f64v{} + recips[counts[k][0]]);
+                        sc::store(r[k] + j, Varying ? sc::factors(counts[k] + j, m)
+                                                    : sc::f64v{} + recips[counts[k][0]]);
                     }
                     if constexpr (Finite) {
                         sc::finite_steps(x + next + j, w, d[k ^ 1] + j, counts[k ^ 1] + j, ahead,
