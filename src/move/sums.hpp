@@ -307,6 +307,10 @@ inline void sum_steady(const move_slice<T> &s, const move_params &p, running_sum
     }
 }
 
+// Positions taken at once by sum_steady_packed (longer blocks measured a
+// little faster there: fewer turns of the loop around the pipeline).
+inline constexpr npy_intp sum_packed_block = 256;
+
 // The steady phase of a slice whose input and output are both contiguous,
 // software-pipelined: the chain of one block is a scalar loop that waits on
 // the latency of each addition and leaves the other ports idle, so the same
@@ -319,7 +323,7 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
                               running_sum<T, Mean> &st) {
     using O = move_out<T>;
     namespace sc = sum_chunk;
-    constexpr npy_intp B = sum_block;
+    constexpr npy_intp B = sum_packed_block;
     constexpr npy_intp V = sc::width;
     static_assert(B % V == 0);
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
