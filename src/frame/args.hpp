@@ -31,17 +31,6 @@ inline PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) 
     return v;
 }
 
-// take_keyword for a keyword the call cannot do without: TypeError `missing`
-// when it is absent.
-inline PyObject *require_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found,
-                                 const char *missing) {
-    PyObject *v = take_keyword(kwds, key, found);
-    if (v == nullptr && !PyErr_Occurred()) {
-        type_error(missing);
-    }
-    return v;
-}
-
 // A new reference to `a` as an array: arrays and their subclasses as they are,
 // anything else through NumPy's conversion (null with NumPy's exception).
 inline py_ref as_array(PyObject *a) {

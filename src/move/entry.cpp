@@ -1,9 +1,9 @@
 #include "move/entry.hpp"
 
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "frame/parse.hpp"
 
 namespace corvane {
 
@@ -18,86 +18,16 @@ struct move_args {
     PyObject *ddof = nullptr;
 };
 
-bool parse_keywords(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (n > 4 || (n == 4 && !accepts_ddof)) {
-        return type_error("wrong number of arguments");
-    }
-    Py_ssize_t found = 0;
-    if (n == 0) {
-        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-        if (r.a == nullptr) {
-            return false;
-        }
-    } else {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    }
-    if (n <= 1) {
-        r.window =
-            require_keyword(kwds, pystr_window, found, "Cannot find `window` keyword input");
-        if (r.window == nullptr) {
-            return false;
-        }
-    } else {
-        r.window = PyTuple_GET_ITEM(args, 1);
-    }
-    if (n <= 2) {
-        PyObject *m = take_keyword(kwds, pystr_min_count, found);
-        if (m != nullptr) {
-            r.min_count = m;
-        }
-    } else {
-        r.min_count = PyTuple_GET_ITEM(args, 2);
-    }
-    if (n <= 3) {
-        r.axis = take_keyword(kwds, pystr_axis, found);
-    } else {
-        r.axis = PyTuple_GET_ITEM(args, 3);
-    }
-    if (accepts_ddof) {
-        r.ddof = take_keyword(kwds, pystr_ddof, found);
-    }
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    if (found != PyDict_GET_SIZE(kwds)) {
-        PyErr_SetString(PyExc_TypeError, "wrong number of keyword arguments");
-        return false;
-    }
-    return true;
-}
-
-bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r) {
-    if (kwds != nullptr && PyDict_GET_SIZE(kwds) != 0) {
-        return parse_keywords(args, kwds, accepts_ddof, r);
-    }
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (n < 2 || n > 5 || (n == 5 && !accepts_ddof)) {
-        return type_error("wrong number of arguments");
-    }
-    r.a = PyTuple_GET_ITEM(args, 0);
-    r.window = PyTuple_GET_ITEM(args, 1);
-    if (n >= 3) {
-        r.min_count = PyTuple_GET_ITEM(args, 2);
-    }
-    if (n >= 4) {
-        r.axis = PyTuple_GET_ITEM(args, 3);
-    }
-    if (n == 5) {
-        r.ddof = PyTuple_GET_ITEM(args, 4);
-    }
-    return true;
-}
-
-// PyArray_PyIntAsInt, with its error replaced by TypeError `msg`.
-bool as_int(PyObject *o, const char *msg, int &value) {
-    value = PyArray_PyIntAsInt(o);
-    if (value == -1 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, msg);
-        return false;
-    }
-    return true;
-}
+constexpr param<move_args> move_a{&pystr_a, &move_args::a, "Cannot find `a` keyword input"};
+constexpr param<move_args> move_window{&pystr_window, &move_args::window,
+                                       "Cannot find `window` keyword input"};
+constexpr param<move_args> move_min_count{&pystr_min_count, &move_args::min_count, nullptr};
+constexpr param<move_args> move_axis{&pystr_axis, &move_args::axis, nullptr};
+constexpr signature<move_args, 4> plain_signature{
+    {move_a, move_window, move_min_count, move_axis}, 2};
+constexpr signature<move_args, 5> ddof_signature{
+    {move_a, move_window, move_min_count, move_axis, {&pystr_ddof, &move_args::ddof, nullptr}},
+    2};
 
 // The checked options, in the order they are checked.
 struct move_options {
@@ -188,7 +118,8 @@ PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kern
                      move_kernel kernel_f32, move_kernel kernel_i64, move_kernel kernel_i32,
                      bool accepts_ddof) {
     move_args r;
-    if (!parse_args(args, kwds, accepts_ddof, r)) {
+    if (!(accepts_ddof ? parse_args(args, kwds, ddof_signature, r)
+                       : parse_args(args, kwds, plain_signature, r))) {
         return nullptr;
     }
     py_ref arr = as_array(r.a);

@@ -277,30 +277,9 @@ void exp_lanes(const move_lanes<T> &s, const exp_params &p) {
 
 template <class Stat, bool Full, bool Gate, class T>
 void exp_walk(pair_iter &it, const exp_params &p) {
-    if (lanes_pay(it)) {
-        const int last = it.outer_last;
-        const npy_intp lanes = it.outer_extent[last];
-        const npy_intp in_lane = it.in_outer_stride[last];
-        const npy_intp out_lane = it.out_outer_stride[last];
-        it.outer_last = last - 1;
-        it.slice_count /= lanes;
-        while (it.more()) {
-            for (npy_intp c = 0; c < lanes; c += lane_block) {
-                const npy_intp count = lanes - c < lane_block ? lanes - c : lane_block;
-                const move_lanes<T> s{it.in_ptr + c * in_lane, it.in_step, in_lane,
-                                      it.out_ptr + c * out_lane, it.out_step, out_lane,
-                                      it.axis_length, count};
-                exp_lanes<Stat, Full, Gate>(s, p);
-            }
-            it.next();
-        }
-        return;
-    }
-    while (it.more()) {
-        const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
-        exp_slice<Stat, Full, Gate>(s, p);
-        it.next();
-    }
+    move_walk<T, lane_block>(
+        it, [&p](const move_slice<T> &s) { exp_slice<Stat, Full, Gate>(s, p); },
+        [&p](const move_lanes<T> &s) { exp_lanes<Stat, Full, Gate>(s, p); });
 }
 
 template <class Stat, class T>

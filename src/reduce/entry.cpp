@@ -1,9 +1,9 @@
 #include "reduce/entry.hpp"
 
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "frame/parse.hpp"
 #include "reduce/axis.hpp"
 
 namespace corvane {
@@ -16,56 +16,18 @@ struct reduce_args {
     PyObject *ddof = nullptr;
 };
 
-bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, reduce_args &r) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
-        if (n == 1 || n == 2 || (n == 3 && accepts_ddof)) {
-            r.a = PyTuple_GET_ITEM(args, 0);
-            if (n >= 2) {
-                r.axis = PyTuple_GET_ITEM(args, 1);
-            }
-            if (n == 3) {
-                r.ddof = PyTuple_GET_ITEM(args, 2);
-            }
-            return true;
-        }
-        return type_error("wrong number of arguments");
-    }
-    if (n > 2 || (n == 2 && !accepts_ddof)) {
-        return type_error("wrong number of arguments");
-    }
-    Py_ssize_t found = 0;
-    if (n == 0) {
-        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-        if (r.a == nullptr) {
-            return false;
-        }
-    } else {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    }
-    if (n <= 1) {
-        PyObject *axis = take_keyword(kwds, pystr_axis, found);
-        r.axis = axis != nullptr ? axis : Py_None;
-    } else {
-        r.axis = PyTuple_GET_ITEM(args, 1);
-    }
-    if (accepts_ddof) {
-        r.ddof = take_keyword(kwds, pystr_ddof, found);
-    }
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    if (found != PyDict_GET_SIZE(kwds)) {
-        return type_error("wrong number of keyword arguments");
-    }
-    return true;
-}
+constexpr param<reduce_args> reduce_a{&pystr_a, &reduce_args::a, "Cannot find `a` keyword input"};
+constexpr param<reduce_args> reduce_axis{&pystr_axis, &reduce_args::axis, nullptr};
+constexpr signature<reduce_args, 2> plain_signature{{reduce_a, reduce_axis}, 1};
+constexpr signature<reduce_args, 3> ddof_signature{
+    {reduce_a, reduce_axis, {&pystr_ddof, &reduce_args::ddof, nullptr}}, 1};
 
 }  // namespace
 
 PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds) {
     reduce_args r;
-    if (!parse_args(args, kwds, f.accepts_ddof, r)) {
+    if (!(f.accepts_ddof ? parse_args(args, kwds, ddof_signature, r)
+                         : parse_args(args, kwds, plain_signature, r))) {
         return nullptr;
     }
     py_ref arr = as_array(r.a);
