@@ -67,21 +67,8 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (!as_int(r.window, "`window` must be an integer", o.window)) {
         return false;
     }
-    if (r.min_count == Py_None) {
-        o.min_count = o.window;
-    } else {
-        if (!as_int(r.min_count, "`min_count` must be an integer or None", o.min_count)) {
-            return false;
-        }
-        if (o.min_count > o.window) {
-            PyErr_Format(PyExc_ValueError, "min_count (%d) cannot be greater than window (%d)",
-                         o.min_count, o.window);
-            return false;
-        }
-        if (o.min_count < 1) {
-            PyErr_SetString(PyExc_ValueError, "`min_count` must be greater than zero.");
-            return false;
-        }
+    if (!read_min_count(r.min_count, o.window, o.min_count)) {
+        return false;
     }
     if (!has_dims(a)) {
         return false;
@@ -113,6 +100,26 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
 }
 
 }  // namespace
+
+bool read_min_count(PyObject *obj, int window, int &min_count) {
+    if (obj == Py_None) {
+        min_count = window;
+        return true;
+    }
+    if (!as_int(obj, "`min_count` must be an integer or None", min_count)) {
+        return false;
+    }
+    if (min_count > window) {
+        PyErr_Format(PyExc_ValueError, "min_count (%d) cannot be greater than window (%d)",
+                     min_count, window);
+        return false;
+    }
+    if (min_count < 1) {
+        PyErr_SetString(PyExc_ValueError, "`min_count` must be greater than zero.");
+        return false;
+    }
+    return true;
+}
 
 PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kernel kernel_f64,
                      move_kernel kernel_f32, move_kernel kernel_i64, move_kernel kernel_i32,

@@ -4,6 +4,7 @@
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/parse.hpp"
+#include "move/entry.hpp"
 
 namespace corvane {
 
@@ -40,15 +41,6 @@ bool check_axis(PyArrayObject *a, PyObject *axis_obj, int axis_arg, int &axis) {
     return true;
 }
 
-// The working array: `a` as an array, masked and object arrays admitted.
-py_ref working_array(PyObject *a) {
-    py_ref arr = as_array(a);
-    if (arr && !admit_array(arr)) {
-        return py_ref();
-    }
-    return arr;
-}
-
 struct quantile_args {
     PyObject *a = nullptr;
     PyObject *window = nullptr;
@@ -79,6 +71,22 @@ constexpr signature<exp_args, 4> exp_signature{
      {&pystr_axis, &exp_args::axis, nullptr}},
     2};
 
+// The last conversion, `axis` (when given), then the working array (`a` as
+// an array, masked and object arrays admitted) and the axis normalised
+// against it: every other argument is converted before the array is read.
+template <class Args>
+bool array_and_axis(const Args &r, py_ref &arr, int &axis) {
+    int axis_arg = 0;
+    if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", axis_arg)) {
+        return false;
+    }
+    arr = as_array(r.a);
+    if (!arr || !admit_array(arr)) {
+        return false;
+    }
+    return check_axis(arr.array(), r.axis, axis_arg, axis);
+}
+
 constexpr move_quantile_kernel quantile_kernels[4] = CORVANE_FOUR(move_quantile_axis);
 
 }  // namespace
@@ -91,7 +99,6 @@ PyObject *move_quantile_entry(PyObject *args, PyObject *kwds) {
     int window;
     double q;
     int min_count;
-    int axis_arg = 0;
     if (!as_int(r.window, "`window` must be an integer", window) ||
         !as_double(r.q, "`q` must be a float", q)) {
         return nullptr;
@@ -100,35 +107,12 @@ PyObject *move_quantile_entry(PyObject *args, PyObject *kwds) {
         PyErr_SetString(PyExc_ValueError, "Quantiles must be in the range [0, 1]");
         return nullptr;
     }
-    if (r.min_count == Py_None) {
-        min_count = window;
-    } else {
-        if (!as_int(r.min_count, "`min_count` must be an integer or None", min_count)) {
-            return nullptr;
-        }
-        if (min_count > window) {
-            PyErr_Format(PyExc_ValueError, "min_count (%d) cannot be greater than window (%d)",
-                         min_count, window);
-            return nullptr;
-        }
-        if (min_count < 1) {
-            PyErr_SetString(PyExc_ValueError, "`min_count` must be greater than zero.");
-            return nullptr;
-        }
-    }
-    if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", axis_arg)) {
-        return nullptr;
-    }
-    // Every other argument is converted: the array can be read now.
-    py_ref arr = working_array(r.a);
-    if (!arr) {
+    py_ref arr;
+    int axis;
+    if (!read_min_count(r.min_count, window, min_count) || !array_and_axis(r, arr, axis)) {
         return nullptr;
     }
     PyArrayObject *a = arr.array();
-    int axis;
-    if (!check_axis(a, r.axis, axis_arg, axis)) {
-        return nullptr;
-    }
     const npy_intp length = PyArray_DIM(a, axis);
     if (window < 1 || window > length) {
         PyErr_Format(PyExc_ValueError, "Moving window (=%d) must between 1 and %zu, inclusive",
@@ -150,7 +134,6 @@ PyObject *exp_entry(const exp_function &f, PyObject *args, PyObject *kwds) {
     }
     double alpha;
     double min_weight = 0.0;
-    int axis_arg = 0;
     if (!as_double(r.alpha, "`alpha` must be a float", alpha)) {
         return nullptr;
     }
@@ -158,25 +141,20 @@ PyObject *exp_entry(const exp_function &f, PyObject *args, PyObject *kwds) {
         PyErr_SetString(PyExc_ValueError, "`alpha` must be in the range (0, 1]");
         return nullptr;
     }
-    if (r.min_weight != nullptr && !as_double(r.min_weight, "`min_weight` must be a float", min_weight)) {
+    if (r.min_weight != nullptr &&
+        !as_double(r.min_weight, "`min_weight` must be a float", min_weight)) {
         return nullptr;
     }
     if (min_weight != min_weight) {
         PyErr_SetString(PyExc_ValueError, "`min_weight` must not be NaN");
         return nullptr;
     }
-    if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", axis_arg)) {
-        return nullptr;
-    }
-    py_ref arr = working_array(r.a);
-    if (!arr) {
+    py_ref arr;
+    int axis;
+    if (!array_and_axis(r, arr, axis)) {
         return nullptr;
     }
     PyArrayObject *a = arr.array();
-    int axis;
-    if (!check_axis(a, r.axis, axis_arg, axis)) {
-        return nullptr;
-    }
     const int t = dtype_index(PyArray_TYPE(a));
     if (t < 0 || PyArray_DESCR(a)->byteorder == '>') {
         arr = py_ref();

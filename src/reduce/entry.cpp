@@ -1,10 +1,8 @@
 #include "reduce/entry.hpp"
 
 #include "frame/fallback.hpp"
-#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/parse.hpp"
-#include "reduce/axis.hpp"
 
 namespace corvane {
 
@@ -30,38 +28,17 @@ PyObject *reduce_entry(const reduce_function &f, PyObject *args, PyObject *kwds)
                          : parse_args(args, kwds, plain_signature, r))) {
         return nullptr;
     }
-    py_ref arr = as_array(r.a);
-    if (!arr || !admit_array(arr)) {
-        return nullptr;
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    // Reading `axis` and `ddof` can run Python code (their __index__) that
-    // reshapes the array or changes its dtype, so the array's shape, dtype
-    // and layout are read only once both are integers.
-    int axis_value;
-    bool whole;
+    py_ref arr;
     int axis;
-    if (!read_axis(r.axis, axis_value, whole) ||
-        !normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
-        return nullptr;
-    }
     int ddof = 0;
-    if (r.ddof != nullptr) {
-        ddof = PyArray_PyIntAsInt(r.ddof);
-        if (ddof == -1 && PyErr_Occurred()) {
-            PyErr_SetString(PyExc_TypeError, "`ddof` must be an integer");
-            return nullptr;
-        }
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {  // since changed
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    if (!settle_array(arr, axis_value, whole, axis)) {
-        return nullptr;
+    const input_state state = read_input(
+        r.a, r.axis,
+        [&r, &ddof] {
+            return r.ddof == nullptr || as_int(r.ddof, "`ddof` must be an integer", ddof);
+        },
+        arr, axis);
+    if (state != input_state::ready) {
+        return state == input_state::fallback ? slow_fallback(f.name, args, kwds) : nullptr;
     }
     PyArrayObject *a = arr.array();
     const int t = dtype_index(PyArray_TYPE(a));

@@ -1,10 +1,9 @@
 #include "reduce/quantile_entry.hpp"
 
 #include "frame/fallback.hpp"
-#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/parse.hpp"
-#include "reduce/axis.hpp"
+#include "reduce/entry.hpp"
 
 namespace corvane {
 
@@ -69,33 +68,15 @@ PyObject *quantile_entry(const quantile_function &f, PyObject *args, PyObject *k
     if (!parse_args(args, kwds, quantile_signature, r)) {
         return nullptr;
     }
-    py_ref arr = as_array(r.a);
-    if (!arr || !admit_array(arr)) {
-        return nullptr;
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    int axis_value;
-    bool whole;
+    py_ref arr;
     int axis;
-    if (!read_axis(r.axis, axis_value, whole) ||
-        !normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
-        return nullptr;
-    }
     double one;
     py_ref held;
     quantile_q q;
-    if (!parse_q(r.q, one, held, q)) {
-        return nullptr;
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {  // since changed
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    if (!settle_array(arr, axis_value, whole, axis)) {
-        return nullptr;
+    const input_state state =
+        read_input(r.a, r.axis, [&] { return parse_q(r.q, one, held, q); }, arr, axis);
+    if (state != input_state::ready) {
+        return state == input_state::fallback ? slow_fallback(f.name, args, kwds) : nullptr;
     }
     PyArrayObject *a = arr.array();
     const int t = dtype_index(PyArray_TYPE(a));
