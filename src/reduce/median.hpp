@@ -206,6 +206,40 @@ real_of<T> slice_median(T *buf, const char *p, npy_intp len, npy_intp stride) {
     return middle_of(buf, n);
 }
 
+// The selection kernels' plumbing. with_scratch runs `run(buf)` with buf a
+// malloc block of `len` elements of T, freed after; false, with nothing run,
+// when the block cannot be had (MemoryError is raised once the interpreter
+// lock is held again).
+template <class T, class Run>
+bool with_scratch(npy_intp len, Run &&run) {
+    T *buf = static_cast<T *>(malloc(static_cast<size_t>(len) * sizeof(T)));
+    if (buf == nullptr) {
+        return false;
+    }
+    run(buf);
+    free(buf);
+    return true;
+}
+
+// Every slice of `it` in turn, as f(buf, start, len, stride, s) with s the
+// slice's number from 0, sharing one scratch buffer of a slice's length.
+template <class T, class F>
+bool slices_with_scratch(slice_iter &it, F &&f) {
+    return with_scratch<T>(it.slice_len, [&it, &f](T *buf) {
+        for (npy_intp s = 0; it.more(); s++) {
+            f(buf, it.slice_start, it.slice_len, it.slice_stride, s);
+            it.next();
+        }
+    });
+}
+
+template <class R>
+void fill_nan(R *y, npy_intp n) {
+    for (npy_intp i = 0; i < n; i++) {
+        y[i] = nan_of<R>();
+    }
+}
+
 template <class T, bool SkipNan>
 PyObject *median_whole_kernel(PyArrayObject *a, int) {
     using R = real_of<T>;
@@ -218,13 +252,9 @@ PyObject *median_whole_kernel(PyArrayObject *a, int) {
     {
         gil_released nogil;
         if (v.len > 0) {
-            T *buf = static_cast<T *>(malloc(static_cast<size_t>(v.len) * sizeof(T)));
-            if (buf == nullptr) {
-                no_memory = true;
-            } else {
+            no_memory = !with_scratch<T>(v.len, [&v, &result](T *buf) {
                 result = slice_median<T, SkipNan>(buf, v.data, v.len, v.stride);
-                free(buf);
-            }
+            });
         }
     }
     if (no_memory) {
@@ -243,26 +273,16 @@ PyObject *median_axis_kernel(PyArrayObject *a, int axis, int) {
         return nullptr;
     }
     R *y = reinterpret_cast<R *>(PyArray_DATA(out.array()));
-    const npy_intp n_out = PyArray_SIZE(out.array());
     bool no_memory = false;
     {
         gil_released nogil;
         if (it.slice_len == 0) {
-            for (npy_intp i = 0; i < n_out; i++) {
-                y[i] = nan_of<R>();
-            }
+            fill_nan(y, PyArray_SIZE(out.array()));
         } else {
-            T *buf = static_cast<T *>(malloc(static_cast<size_t>(it.slice_len) * sizeof(T)));
-            if (buf == nullptr) {
-                no_memory = true;
-            } else {
-                while (it.more()) {
-                    *y++ = slice_median<T, SkipNan>(buf, it.slice_start, it.slice_len,
-                                                    it.slice_stride);
-                    it.next();
-                }
-                free(buf);
-            }
+            no_memory = !slices_with_scratch<T>(
+                it, [y](T *buf, const char *p, npy_intp len, npy_intp stride, npy_intp s) {
+                    y[s] = slice_median<T, SkipNan>(buf, p, len, stride);
+                });
         }
     }
     if (no_memory) {

@@ -368,20 +368,14 @@ PyObject *quantile_whole_kernel(PyArrayObject *a, const quantile_q &q) {
     bool no_memory = false;
     {
         gil_released nogil(worth_releasing(v.len));
-        T *buf = nullptr;
         quantile_plan<T> plan;
         if (v.len == 0) {
-            for (npy_intp i = 0; i < q.nq; i++) {
-                y[i] = nan_of<R>();
-            }
-        } else if (!plan.init(q) ||
-                   (buf = static_cast<T *>(malloc(static_cast<size_t>(v.len) * sizeof(T)))) ==
-                       nullptr) {
-            no_memory = true;
+            fill_nan(y, q.nq);
         } else {
-            slice_quantiles<T, SkipNan>(buf, v.data, v.len, v.stride, plan, y, 1);
+            no_memory = !plan.init(q) || !with_scratch<T>(v.len, [&v, &plan, y](T *buf) {
+                slice_quantiles<T, SkipNan>(buf, v.data, v.len, v.stride, plan, y, 1);
+            });
         }
-        free(buf);
     }
     if (no_memory) {
         return PyErr_NoMemory();
@@ -413,26 +407,18 @@ PyObject *quantile_axis_kernel(PyArrayObject *a, int axis, const quantile_q &q) 
     bool no_memory = false;
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a) + n_out));
-        T *buf = nullptr;
         quantile_plan<T> plan;
         if (it.slice_len == 0) {
-            for (npy_intp i = 0; i < n_out; i++) {
-                y[i] = nan_of<R>();
-            }
-        } else if (n_out == 0) {
-            // Nothing asked (an empty q) or no slices.
-        } else if (!plan.init(q) || (buf = static_cast<T *>(malloc(
-                                         static_cast<size_t>(it.slice_len) * sizeof(T)))) ==
-                                        nullptr) {
-            no_memory = true;
-        } else {
-            for (npy_intp s = 0; it.more(); s++) {
-                slice_quantiles<T, SkipNan>(buf, it.slice_start, it.slice_len, it.slice_stride,
-                                            plan, y + s, n_slices);
-                it.next();
-            }
+            fill_nan(y, n_out);
+        } else if (n_out != 0) {  // else nothing asked (an empty q) or no slices
+            no_memory = !plan.init(q) ||
+                        !slices_with_scratch<T>(it, [&plan, y, n_slices](
+                                                        T *buf, const char *p, npy_intp len,
+                                                        npy_intp stride, npy_intp s) {
+                            slice_quantiles<T, SkipNan>(buf, p, len, stride, plan, y + s,
+                                                        n_slices);
+                        });
         }
-        free(buf);
     }
     if (no_memory) {
         return PyErr_NoMemory();
