@@ -170,10 +170,6 @@ template <class T>
 void place_ranks(T *a, npy_intp lo, npy_intp hi, const npy_intp *ranks, npy_intp b, npy_intp e,
                  uint64_t &seed) {
     bool scatter = false;
-    auto somewhere = [&](npy_intp from, npy_intp to) {  // in [from, to]
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        return from + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(to - from + 1));
-    };
     while (b < e) {
         if (e - b == 1) {
             place_rank(a, lo, hi, ranks[b]);
@@ -182,34 +178,10 @@ void place_ranks(T *a, npy_intp lo, npy_intp hi, const npy_intp *ranks, npy_intp
         const npy_intp l = lo;
         const npy_intp r = hi - 1;
         if (r - l <= 16) {
-            for (npy_intp i = l + 1; i <= r; i++) {
-                const T x = a[i];
-                npy_intp j = i;
-                while (j > l && x < a[j - 1]) {
-                    a[j] = a[j - 1];
-                    j--;
-                }
-                a[j] = x;
-            }
+            insertion_sort(a, l, r);
             return;
         }
-        if (scatter) {
-            std::swap(a[l], a[somewhere(l, r)]);
-            std::swap(a[l + (r - l) / 2], a[somewhere(l, r)]);
-            std::swap(a[r], a[somewhere(l, r)]);
-        }
-        // Median of three of a[l], a[mid], a[r], left in a[r] as the pivot.
-        const npy_intp mid = l + (r - l) / 2;
-        if (a[mid] < a[l]) {
-            std::swap(a[mid], a[l]);
-        }
-        if (a[r] < a[l]) {
-            std::swap(a[r], a[l]);
-        }
-        if (a[mid] < a[r]) {
-            std::swap(a[mid], a[r]);
-        }
-        const T p = a[r];
+        const T p = choose_pivot(a, l, r, scatter, seed);
         // a[l..w) < p, the pivot at w, a[w+1..hi) >= p.
         const npy_intp w = partition_front(a, l, r, [p](T x) { return x < p; });
         std::swap(a[w], a[r]);
@@ -329,7 +301,7 @@ void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
         }
         plan.anchor[i] = m - 1;
     }
-    uint64_t seed = 0x9e3779b97f4a7c15u;
+    uint64_t seed = pivot_seed;
     place_ranks(buf, 0, n, plan.ranks, 0, m, seed);
     for (npy_intp i = 0; i < plan.nq; i++) {
         const npy_intp k = plan.anchor[i];
