@@ -179,6 +179,19 @@ class scratch_block {
     void *ptr_ = nullptr;
 };
 
+// The output of a moving-window kernel, a new C-order array of a's shape
+// in O, with `it` set to walk `a` and it along `axis`; null with NumPy's
+// error.
+template <class O>
+py_ref move_output(PyArrayObject *a, int axis, pair_iter &it) {
+    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    if (out) {
+        pair_iter_init(it, a, out.array(), axis);
+    }
+    return out;
+}
+
 template <class Op>
 PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int ddof) {
     using T = typename Op::in;
@@ -192,13 +205,11 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
             return nullptr;
         }
     }
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<move_out<T>>), 0));
+    pair_iter it;
+    py_ref out = move_output<move_out<T>>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     {
         gil_released nogil;
         if constexpr (requires { Op::prepare(p, scratch.get()); }) {

@@ -15,6 +15,7 @@
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
+#include "move/kernel_frame.hpp"
 #include "move/running_handle.hpp"
 #include "move/running_median/running_median.h"
 
@@ -52,13 +53,11 @@ PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis
     const auto m = static_cast<uint64_t>(min_count);
     median_handle mm(nan_aware ? mm_new_nan(w, m) : mm_new(w, m));
 
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    pair_iter it;
+    py_ref out = move_output<O>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     if (mm.get() == nullptr) {
         PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_median");
         return nullptr;

@@ -12,6 +12,7 @@
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
+#include "move/kernel_frame.hpp"
 #include "move/running_handle.hpp"
 #include "move/running_quantile/running_quantile.h"
 
@@ -33,13 +34,11 @@ PyObject *move_quantile_axis(PyArrayObject *a, int window, int min_count, int ax
         PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_quantile");
         return nullptr;
     }
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    pair_iter it;
+    py_ref out = move_output<O>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         mq_state *h = mq.get();
