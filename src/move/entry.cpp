@@ -56,11 +56,7 @@ bool check_axis(const move_args &r, PyArrayObject *a, move_options &o) {
         o.axis = ndim - 1;
         return true;
     }
-    o.axis = o.axis_arg < 0 ? o.axis_arg + ndim : o.axis_arg;
-    if (o.axis < 0 || o.axis >= ndim) {
-        return axis_out_of_bounds(o.axis);
-    }
-    return true;
+    return normalise_axis_index(o.axis_arg, ndim, o.axis);
 }
 
 bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {

@@ -90,17 +90,7 @@ bool parse_axis(PyObject *axis_obj, const int_arg &axis_v, parse_mode mode, py_r
     if (!axis_v.ok) {
         return type_error("`axis` must be an integer");
     }
-    int value = axis_v.value;
-    if (value < 0) {
-        value += ndim;
-        if (value < 0) {
-            return axis_out_of_bounds(value);
-        }
-    } else if (value >= ndim) {
-        return axis_out_of_bounds(value);
-    }
-    axis = value;
-    return true;
+    return normalise_axis_index(axis_v.value, ndim, axis);
 }
 
 // Whether `kth` or `n` was given (`n` None means no limit: -1 to the kernel).
