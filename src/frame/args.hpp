@@ -23,7 +23,7 @@ inline bool axis_out_of_bounds(int value) {
 
 // `value` as an axis of `ndim` dimensions (a negative one counts from the
 // end) into `axis`; AxisError, false, when there is no such axis.
-inline bool normalise_axis_index(int value, int ndim, int &axis) {
+[[gnu::always_inline]] inline bool normalise_axis_index(int value, int ndim, int &axis) {
     if (value < 0) {
         value += ndim;
     }

@@ -56,7 +56,8 @@ struct exp_params {
 
 // Two steps of s = s * decay + u at once (see step2 above): returns the
 // state after u0 and leaves the one after u1 in s.
-inline double decayed2(double &s, double u0, double u1, const exp_params &p) {
+[[gnu::always_inline]] inline double decayed2(double &s, double u0, double u1,
+                                              const exp_params &p) {
     const double s0 = s * p.decay + u0;
     s = s * p.decay2 + (u0 * p.decay + u1);
     return s0;
@@ -79,7 +80,7 @@ struct exp_gate {
         return w;
     }
     template <bool Gate>
-    exp_pair observe2(double x0, double x1, const exp_params &p) {
+    [[gnu::always_inline]] exp_pair observe2(double x0, double x1, const exp_params &p) {
         exp_pair o{x0 == x0, x1 == x1};
         if constexpr (Gate) {
             o.w0 = decayed2(w, o.obs0 ? p.alpha : 0.0, o.obs1 ? p.alpha : 0.0, p);

@@ -128,8 +128,9 @@ struct no_lanes {};
 // blocks of up to Block lanes along the last outer dimension go to
 // `lanes(const move_lanes<T> &)`, the other outer dimensions walked as usual;
 // otherwise each slice goes to `slice(const move_slice<T> &)`.
+// Inlined into each kernel, callables and all, as a loop written there.
 template <class T, npy_intp Block, class Slice, class Lanes>
-inline void move_walk(pair_iter &it, Slice &&slice, Lanes &&lanes) {
+[[gnu::always_inline]] inline void move_walk(pair_iter &it, Slice &&slice, Lanes &&lanes) {
     if constexpr (!std::is_same_v<std::remove_cvref_t<Lanes>, no_lanes>) {
         if (lanes_pay(it)) {
             const int last = it.outer_last;
@@ -183,7 +184,7 @@ class scratch_block {
 // in O, with `it` set to walk `a` and it along `axis`; null with NumPy's
 // error.
 template <class O>
-py_ref move_output(PyArrayObject *a, int axis, pair_iter &it) {
+[[gnu::always_inline]] inline py_ref move_output(PyArrayObject *a, int axis, pair_iter &it) {
     py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
                                              PyArray_DescrFromType(out_typenum<O>), 0));
     if (out) {
@@ -256,7 +257,8 @@ inline void fill_reciprocals(R *table, npy_intp window, npy_intp shift) {
 // window with st.start_steady() called, for kernels with a steady phase of
 // their own.
 template <class State, class T>
-inline void fill_phases(State &st, const move_slice<T> &s, const move_params &p) {
+[[gnu::always_inline]] inline void fill_phases(State &st, const move_slice<T> &s,
+                                               const move_params &p) {
     using O = move_out<T>;
     const npy_intp w = p.window;
     const npy_intp m = p.min_count;

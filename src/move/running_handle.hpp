@@ -25,7 +25,8 @@ class running_handle {
 // window filling) through fill(x), the others through steady(x), then
 // reset() for the next slice. Values enter as doubles; O is the output type.
 template <class T, class O, class Fill, class Steady, class Reset>
-void drive_slices(pair_iter &it, npy_intp window, Fill &&fill, Steady &&steady, Reset &&reset) {
+[[gnu::always_inline]] inline void drive_slices(pair_iter &it, npy_intp window, Fill &&fill,
+                                                Steady &&steady, Reset &&reset) {
     const npy_intp n = it.axis_length;
     const npy_intp filled = window < n ? window : n;
     while (it.more()) {

@@ -38,8 +38,8 @@ enum class input_state { failed, fallback, ready };
 // (settle_array). A non-native byte order, before the conversions or after
 // them, goes to corvane.slow.
 template <class Convert>
-input_state read_input(PyObject *a_obj, PyObject *axis_obj, Convert &&convert, py_ref &arr,
-                       int &axis) {
+[[gnu::always_inline]] inline input_state read_input(PyObject *a_obj, PyObject *axis_obj,
+                                                     Convert &&convert, py_ref &arr, int &axis) {
     arr = as_array(a_obj);
     if (!arr || !admit_array(arr)) {
         return input_state::failed;

@@ -53,7 +53,7 @@ inline npy_intp partition_front(T *a, npy_intp l, npy_intp r, Keep keep) {
 inline constexpr uint64_t pivot_seed = 0x9e3779b97f4a7c15u;
 
 // A pseudo-random place in [lo, hi], advancing `seed`.
-inline npy_intp somewhere(uint64_t &seed, npy_intp lo, npy_intp hi) {
+[[gnu::always_inline]] inline npy_intp somewhere(uint64_t &seed, npy_intp lo, npy_intp hi) {
     seed = seed * 6364136223846793005u + 1442695040888963407u;
     return lo + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(hi - lo + 1));
 }
@@ -63,7 +63,8 @@ inline npy_intp somewhere(uint64_t &seed, npy_intp lo, npy_intp hi) {
 // cut the range to three quarters) the three candidates are first drawn from
 // pseudo-random places.
 template <class T>
-inline T choose_pivot(T *a, npy_intp l, npy_intp r, bool scatter, uint64_t &seed) {
+[[gnu::always_inline]] inline T choose_pivot(T *a, npy_intp l, npy_intp r, bool scatter,
+                                             uint64_t &seed) {
     if (scatter) {
         std::swap(a[l], a[somewhere(seed, l, r)]);
         std::swap(a[l + (r - l) / 2], a[somewhere(seed, l, r)]);
@@ -84,7 +85,7 @@ inline T choose_pivot(T *a, npy_intp l, npy_intp r, bool scatter, uint64_t &seed
 
 // Sorts a[l..r] in place (a short range).
 template <class T>
-inline void insertion_sort(T *a, npy_intp l, npy_intp r) {
+[[gnu::always_inline]] inline void insertion_sort(T *a, npy_intp l, npy_intp r) {
     for (npy_intp i = l + 1; i <= r; i++) {
         const T x = a[i];
         npy_intp j = i;
@@ -230,7 +231,7 @@ real_of<T> slice_median(T *buf, const char *p, npy_intp len, npy_intp stride) {
 // when the block cannot be had (MemoryError is raised once the interpreter
 // lock is held again).
 template <class T, class Run>
-bool with_scratch(npy_intp len, Run &&run) {
+[[gnu::always_inline]] inline bool with_scratch(npy_intp len, Run &&run) {
     T *buf = static_cast<T *>(malloc(static_cast<size_t>(len) * sizeof(T)));
     if (buf == nullptr) {
         return false;
@@ -243,7 +244,7 @@ bool with_scratch(npy_intp len, Run &&run) {
 // Every slice of `it` in turn, as f(buf, start, len, stride, s) with s the
 // slice's number from 0, sharing one scratch buffer of a slice's length.
 template <class T, class F>
-bool slices_with_scratch(slice_iter &it, F &&f) {
+[[gnu::always_inline]] inline bool slices_with_scratch(slice_iter &it, F &&f) {
     return with_scratch<T>(it.slice_len, [&it, &f](T *buf) {
         for (npy_intp s = 0; it.more(); s++) {
             f(buf, it.slice_start, it.slice_len, it.slice_stride, s);
@@ -253,7 +254,7 @@ bool slices_with_scratch(slice_iter &it, F &&f) {
 }
 
 template <class R>
-void fill_nan(R *y, npy_intp n) {
+[[gnu::always_inline]] inline void fill_nan(R *y, npy_intp n) {
     for (npy_intp i = 0; i < n; i++) {
         y[i] = nan_of<R>();
     }
