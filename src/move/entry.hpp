@@ -5,15 +5,15 @@
 
 namespace corvane {
 
+// `min_count` read against the window (for move_quantile too): None means the
+// window; otherwise an integer from 1 to the window. False with the error set.
+bool read_min_count(PyObject *obj, int window, int &min_count);
+
 // Parses (a, window, min_count=None, axis=-1[, ddof=0]), converts `a`, checks
 // every argument and calls the kernel for its element type (float64,
 // float32, int64, int32). A null kernel, any other element type and a
 // non-native byte order send the caller's own arguments to corvane.slow.
 // Returns a new reference or null with an exception set.
-// `min_count` read against the window: None means the window; otherwise an
-// integer from 1 to the window. False with the error set.
-bool read_min_count(PyObject *obj, int window, int &min_count);
-
 PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kernel kernel_f64,
                      move_kernel kernel_f32, move_kernel kernel_i64, move_kernel kernel_i32,
                      bool accepts_ddof);
