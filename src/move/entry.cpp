@@ -18,15 +18,15 @@ struct move_args {
     PyObject *ddof = nullptr;
 };
 
-constexpr param<move_args> move_a{&pystr_a, &move_args::a, "Cannot find `a` keyword input"};
-constexpr param<move_args> move_window{&pystr_window, &move_args::window,
-                                       "Cannot find `window` keyword input"};
-constexpr param<move_args> move_min_count{&pystr_min_count, &move_args::min_count, nullptr};
-constexpr param<move_args> move_axis{&pystr_axis, &move_args::axis, nullptr};
+constexpr param<move_args> a_param{&pystr_a, &move_args::a, "Cannot find `a` keyword input"};
+constexpr param<move_args> window_param{&pystr_window, &move_args::window,
+                                        "Cannot find `window` keyword input"};
+constexpr param<move_args> min_count_param{&pystr_min_count, &move_args::min_count, nullptr};
+constexpr param<move_args> axis_param{&pystr_axis, &move_args::axis, nullptr};
 constexpr signature<move_args, 4> plain_signature{
-    {move_a, move_window, move_min_count, move_axis}, 2};
+    {a_param, window_param, min_count_param, axis_param}, 2};
 constexpr signature<move_args, 5> ddof_signature{
-    {move_a, move_window, move_min_count, move_axis, {&pystr_ddof, &move_args::ddof, nullptr}},
+    {a_param, window_param, min_count_param, axis_param, {&pystr_ddof, &move_args::ddof, nullptr}},
     2};
 
 // The checked options, in the order they are checked.
@@ -46,19 +46,6 @@ bool has_dims(PyArrayObject *a) {
     return true;
 }
 
-// ndim > 0 and the axis, normalised to 0..ndim-1, read from `a` as it is now.
-bool check_axis(const move_args &r, PyArrayObject *a, move_options &o) {
-    if (!has_dims(a)) {
-        return false;
-    }
-    const int ndim = PyArray_NDIM(a);
-    if (r.axis == nullptr) {
-        o.axis = ndim - 1;
-        return true;
-    }
-    return normalise_axis_index(o.axis_arg, ndim, o.axis);
-}
-
 bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (!as_int(r.window, "`window` must be an integer", o.window)) {
         return false;
@@ -73,7 +60,7 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", o.axis_arg)) {
         return false;
     }
-    if (!check_axis(r, a, o)) {
+    if (!move_axis(a, r.axis, o.axis_arg, o.axis)) {
         return false;
     }
     o.ddof = 0;
@@ -83,7 +70,7 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     // The conversions above may have run Python code (__index__) that
     // reshaped `a`: the facts the kernel relies on are read again, after the
     // last of them.
-    if (!check_axis(r, a, o)) {
+    if (!move_axis(a, r.axis, o.axis_arg, o.axis)) {
         return false;
     }
     const npy_intp length = PyArray_DIM(a, o.axis);
@@ -96,6 +83,18 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
 }
 
 }  // namespace
+
+bool move_axis(PyArrayObject *a, PyObject *axis_obj, int axis_arg, int &axis) {
+    if (!has_dims(a)) {
+        return false;
+    }
+    const int ndim = PyArray_NDIM(a);
+    if (axis_obj == nullptr) {
+        axis = ndim - 1;
+        return true;
+    }
+    return normalise_axis_index(axis_arg, ndim, axis);
+}
 
 bool read_min_count(PyObject *obj, int window, int &min_count) {
     if (obj == Py_None) {

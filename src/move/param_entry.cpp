@@ -26,21 +26,6 @@ bool as_double(PyObject *o, const char *msg, double &value) {
     return true;
 }
 
-// The axis (absent: the last) normalised against the array as it is now.
-bool check_axis(PyArrayObject *a, PyObject *axis_obj, int axis_arg, int &axis) {
-    const int ndim = PyArray_NDIM(a);
-    if (ndim == 0) {
-        PyErr_SetString(PyExc_ValueError, "moving window functions require ndim > 0");
-        return false;
-    }
-    axis = axis_obj == nullptr ? ndim - 1 : axis_arg < 0 ? axis_arg + ndim : axis_arg;
-    if (axis < 0 || axis >= ndim) {
-        PyErr_Format(PyExc_ValueError, "axis(=%d) out of bounds", axis);
-        return false;
-    }
-    return true;
-}
-
 struct quantile_args {
     PyObject *a = nullptr;
     PyObject *window = nullptr;
@@ -84,7 +69,7 @@ bool array_and_axis(const Args &r, py_ref &arr, int &axis) {
     if (!arr || !admit_array(arr)) {
         return false;
     }
-    return check_axis(arr.array(), r.axis, axis_arg, axis);
+    return move_axis(arr.array(), r.axis, axis_arg, axis);
 }
 
 constexpr move_quantile_kernel quantile_kernels[4] = CORVANE_FOUR(move_quantile_axis);
