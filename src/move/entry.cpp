@@ -4,6 +4,7 @@
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/parse.hpp"
+#include "move/options.hpp"
 
 namespace corvane {
 
@@ -37,14 +38,6 @@ struct move_options {
     int ddof;
     int axis_arg;  // axis as given (when given), before normalisation
 };
-
-bool has_dims(PyArrayObject *a) {
-    if (PyArray_NDIM(a) == 0) {
-        PyErr_SetString(PyExc_ValueError, "moving window functions require ndim > 0");
-        return false;
-    }
-    return true;
-}
 
 bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (!as_int(r.window, "`window` must be an integer", o.window)) {
@@ -83,38 +76,6 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
 }
 
 }  // namespace
-
-bool move_axis(PyArrayObject *a, PyObject *axis_obj, int axis_arg, int &axis) {
-    if (!has_dims(a)) {
-        return false;
-    }
-    const int ndim = PyArray_NDIM(a);
-    if (axis_obj == nullptr) {
-        axis = ndim - 1;
-        return true;
-    }
-    return normalise_axis_index(axis_arg, ndim, axis);
-}
-
-bool read_min_count(PyObject *obj, int window, int &min_count) {
-    if (obj == Py_None) {
-        min_count = window;
-        return true;
-    }
-    if (!as_int(obj, "`min_count` must be an integer or None", min_count)) {
-        return false;
-    }
-    if (min_count > window) {
-        PyErr_Format(PyExc_ValueError, "min_count (%d) cannot be greater than window (%d)",
-                     min_count, window);
-        return false;
-    }
-    if (min_count < 1) {
-        PyErr_SetString(PyExc_ValueError, "`min_count` must be greater than zero.");
-        return false;
-    }
-    return true;
-}
 
 PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kernel kernel_f64,
                      move_kernel kernel_f32, move_kernel kernel_i64, move_kernel kernel_i32,

@@ -5,14 +5,6 @@
 
 namespace corvane {
 
-// `min_count` read against the window (for move_quantile too): None means the
-// window; otherwise an integer from 1 to the window. False with the error set.
-bool read_min_count(PyObject *obj, int window, int &min_count);
-
-// The axis (absent: the last) normalised against `a` as it is now, which must
-// have a dimension. False with the error set.
-bool move_axis(PyArrayObject *a, PyObject *axis_obj, int axis_arg, int &axis);
-
 // Parses (a, window, min_count=None, axis=-1[, ddof=0]), converts `a`, checks
 // every argument and calls the kernel for its element type (float64,
 // float32, int64, int32). A null kernel, any other element type and a

@@ -4,7 +4,7 @@
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
 #include "frame/parse.hpp"
-#include "move/entry.hpp"
+#include "move/options.hpp"
 
 namespace corvane {
 

@@ -257,8 +257,9 @@ struct quantile_plan {
 // between two placed ranks are exactly those of the ranks between them, so
 // the other neighbour is the minimum of the values after j (up to the next
 // placed rank), or the maximum of those before j + 1.
+// Out of line: inlined into the whole-array kernel it made small calls slower.
 template <class T, bool SkipNan>
-void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
+[[gnu::noinline]] void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
                      const quantile_plan<T> &plan, real_of<T> *out, npy_intp step) {
     using R = real_of<T>;
     enum : int8_t { ALONE = 0, BELOW = 1, ABOVE = 2 };  // where the other neighbour is
