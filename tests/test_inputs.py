@@ -242,3 +242,28 @@ def test_arguments_that_change_the_array(name, args, hostile, action, dtype):
         assert_same_outcome(got, want)
         if name == "replace":
             assert_same(a, clean)
+
+
+class RaisingKey(str):
+    """A keyword whose comparison raises, so that looking it up fails."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other: object) -> bool:
+        raise LookupError(str(self))
+
+
+@pytest.mark.parametrize(
+    ("name", "args", "keys"),
+    [
+        ("nanvar", (), ["axis", "ddof"]),
+        ("move_mean", (2,), ["min_count", "axis"]),
+        ("move_var", (2,), ["axis", "ddof"]),
+        ("push", (), ["n", "axis"]),
+        ("move_quantile", (2, 0.5), ["min_count", "axis"]),
+    ],
+)
+def test_a_failed_keyword_lookup_is_the_error(name, args, keys):
+    # The first failure ends the parsing: no further lookup runs with it pending.
+    with pytest.raises(LookupError, match=f"^{keys[0]}$"):
+        getattr(cr, name)(np.arange(6.0), *args, **{RaisingKey(k): 1 for k in keys})

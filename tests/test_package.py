@@ -41,6 +41,8 @@ def test_namespace_holds_only_public_names():
         (lambda m: m.move_mean(np.ones(3), 2, axis=1), "axis(=1) out of bounds"),
         (lambda m: m.partition(np.ones(3), 1, axis=-2), "axis(=-1) out of bounds"),
         (lambda m: m.push(np.float64(1.0)), "axis(=-1) out of bounds"),
+        (lambda m: m.move_quantile(np.ones(3), 2, 0.5, axis=1), "axis(=1) out of bounds"),
+        (lambda m: m.move_exp_nanmean(np.ones(3), 0.5, axis=-2), "axis(=-1) out of bounds"),
     ],
 )
 def test_axis_errors_are_numpys(module, call, message):

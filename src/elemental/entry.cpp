@@ -1,10 +1,10 @@
 #include "elemental/entry.hpp"
 
 #include "elemental/replace.hpp"
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "frame/parse.hpp"
 
 namespace corvane {
 
@@ -17,40 +17,14 @@ struct replace_args {
     PyObject *new_obj = nullptr;
 };
 
-bool parse_args(PyObject *args, PyObject *kwds, replace_args &r) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
-        if (n != 3) {
-            return type_error("wrong number of arguments 4");
-        }
-        r.a = PyTuple_GET_ITEM(args, 0);
-        r.old_obj = PyTuple_GET_ITEM(args, 1);
-        r.new_obj = PyTuple_GET_ITEM(args, 2);
-        return true;
-    }
-    if (n >= 3) {
-        return type_error("wrong number of arguments 1");
-    }
-    Py_ssize_t found = 0;
-    r.a = n >= 1 ? PyTuple_GET_ITEM(args, 0)
-                 : require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-    if (r.a == nullptr) {
-        return false;
-    }
-    r.old_obj = n >= 2 ? PyTuple_GET_ITEM(args, 1)
-                       : require_keyword(kwds, pystr_old, found, "Cannot find `old` keyword input");
-    if (r.old_obj == nullptr) {
-        return false;
-    }
-    r.new_obj = require_keyword(kwds, pystr_new, found, "Cannot find `new` keyword input");
-    if (r.new_obj == nullptr) {
-        return false;
-    }
-    if (PyDict_GET_SIZE(kwds) != 3 - n) {
-        return type_error("wrong number of keyword arguments 3");
-    }
-    return true;
-}
+// Every argument required; the count messages are replace's own.
+constexpr signature<replace_args, 3> replace_signature{
+    {{&pystr_a, &replace_args::a, "Cannot find `a` keyword input"},
+     {&pystr_old, &replace_args::old_obj, "Cannot find `old` keyword input"},
+     {&pystr_new, &replace_args::new_obj, "Cannot find `new` keyword input"}},
+    3,
+    {"wrong number of arguments 4", "wrong number of arguments 1",
+     "wrong number of keyword arguments 3"}};
 
 // Python ints (bools included) and NumPy integer and bool scalars.
 bool is_integer_object(PyObject *o) {
@@ -127,7 +101,7 @@ constexpr replace_fn replace_kernels[4] = CORVANE_FOUR(replace_kernel);
 
 PyObject *replace_entry(PyObject *, PyObject *args, PyObject *kwds) {
     replace_args r;
-    if (!parse_args(args, kwds, r)) {
+    if (!parse_args(args, kwds, replace_signature, r)) {
         return nullptr;
     }
     if (!PyArray_Check(r.a)) {

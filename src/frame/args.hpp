@@ -21,6 +21,19 @@ inline bool axis_out_of_bounds(int value) {
     return false;
 }
 
+// `value` as an axis of `ndim` dimensions (a negative one counts from the
+// end) into `axis`; AxisError, false, when there is no such axis.
+[[gnu::always_inline]] inline bool normalise_axis_index(int value, int ndim, int &axis) {
+    if (value < 0) {
+        value += ndim;
+    }
+    if (value < 0 || value >= ndim) {
+        return axis_out_of_bounds(value);
+    }
+    axis = value;
+    return true;
+}
+
 // Looks `key` up in the keyword dictionary and counts it when present, so the
 // caller can compare the count with the dictionary's size afterwards (which
 // rejects unknown and repeated keywords in one test). Borrowed result; null
@@ -28,17 +41,6 @@ inline bool axis_out_of_bounds(int value) {
 inline PyObject *take_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found) {
     PyObject *v = PyDict_GetItemWithError(kwds, key);
     found += v != nullptr;
-    return v;
-}
-
-// take_keyword for a keyword the call cannot do without: TypeError `missing`
-// when it is absent.
-inline PyObject *require_keyword(PyObject *kwds, PyObject *key, Py_ssize_t &found,
-                                 const char *missing) {
-    PyObject *v = take_keyword(kwds, key, found);
-    if (v == nullptr && !PyErr_Occurred()) {
-        type_error(missing);
-    }
     return v;
 }
 

@@ -1,9 +1,10 @@
 #include "move/entry.hpp"
 
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "frame/parse.hpp"
+#include "move/options.hpp"
 
 namespace corvane {
 
@@ -18,86 +19,16 @@ struct move_args {
     PyObject *ddof = nullptr;
 };
 
-bool parse_keywords(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (n > 4 || (n == 4 && !accepts_ddof)) {
-        return type_error("wrong number of arguments");
-    }
-    Py_ssize_t found = 0;
-    if (n == 0) {
-        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-        if (r.a == nullptr) {
-            return false;
-        }
-    } else {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    }
-    if (n <= 1) {
-        r.window =
-            require_keyword(kwds, pystr_window, found, "Cannot find `window` keyword input");
-        if (r.window == nullptr) {
-            return false;
-        }
-    } else {
-        r.window = PyTuple_GET_ITEM(args, 1);
-    }
-    if (n <= 2) {
-        PyObject *m = take_keyword(kwds, pystr_min_count, found);
-        if (m != nullptr) {
-            r.min_count = m;
-        }
-    } else {
-        r.min_count = PyTuple_GET_ITEM(args, 2);
-    }
-    if (n <= 3) {
-        r.axis = take_keyword(kwds, pystr_axis, found);
-    } else {
-        r.axis = PyTuple_GET_ITEM(args, 3);
-    }
-    if (accepts_ddof) {
-        r.ddof = take_keyword(kwds, pystr_ddof, found);
-    }
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    if (found != PyDict_GET_SIZE(kwds)) {
-        PyErr_SetString(PyExc_TypeError, "wrong number of keyword arguments");
-        return false;
-    }
-    return true;
-}
-
-bool parse_args(PyObject *args, PyObject *kwds, bool accepts_ddof, move_args &r) {
-    if (kwds != nullptr && PyDict_GET_SIZE(kwds) != 0) {
-        return parse_keywords(args, kwds, accepts_ddof, r);
-    }
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (n < 2 || n > 5 || (n == 5 && !accepts_ddof)) {
-        return type_error("wrong number of arguments");
-    }
-    r.a = PyTuple_GET_ITEM(args, 0);
-    r.window = PyTuple_GET_ITEM(args, 1);
-    if (n >= 3) {
-        r.min_count = PyTuple_GET_ITEM(args, 2);
-    }
-    if (n >= 4) {
-        r.axis = PyTuple_GET_ITEM(args, 3);
-    }
-    if (n == 5) {
-        r.ddof = PyTuple_GET_ITEM(args, 4);
-    }
-    return true;
-}
-
-// PyArray_PyIntAsInt, with its error replaced by TypeError `msg`.
-bool as_int(PyObject *o, const char *msg, int &value) {
-    value = PyArray_PyIntAsInt(o);
-    if (value == -1 && PyErr_Occurred()) {
-        PyErr_SetString(PyExc_TypeError, msg);
-        return false;
-    }
-    return true;
-}
+constexpr param<move_args> a_param{&pystr_a, &move_args::a, "Cannot find `a` keyword input"};
+constexpr param<move_args> window_param{&pystr_window, &move_args::window,
+                                        "Cannot find `window` keyword input"};
+constexpr param<move_args> min_count_param{&pystr_min_count, &move_args::min_count, nullptr};
+constexpr param<move_args> axis_param{&pystr_axis, &move_args::axis, nullptr};
+constexpr signature<move_args, 4> plain_signature{
+    {a_param, window_param, min_count_param, axis_param}, 2};
+constexpr signature<move_args, 5> ddof_signature{
+    {a_param, window_param, min_count_param, axis_param, {&pystr_ddof, &move_args::ddof, nullptr}},
+    2};
 
 // The checked options, in the order they are checked.
 struct move_options {
@@ -108,50 +39,12 @@ struct move_options {
     int axis_arg;  // axis as given (when given), before normalisation
 };
 
-bool has_dims(PyArrayObject *a) {
-    if (PyArray_NDIM(a) == 0) {
-        PyErr_SetString(PyExc_ValueError, "moving window functions require ndim > 0");
-        return false;
-    }
-    return true;
-}
-
-// ndim > 0 and the axis, normalised to 0..ndim-1, read from `a` as it is now.
-bool check_axis(const move_args &r, PyArrayObject *a, move_options &o) {
-    if (!has_dims(a)) {
-        return false;
-    }
-    const int ndim = PyArray_NDIM(a);
-    if (r.axis == nullptr) {
-        o.axis = ndim - 1;
-        return true;
-    }
-    o.axis = o.axis_arg < 0 ? o.axis_arg + ndim : o.axis_arg;
-    if (o.axis < 0 || o.axis >= ndim) {
-        return axis_out_of_bounds(o.axis);
-    }
-    return true;
-}
-
 bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (!as_int(r.window, "`window` must be an integer", o.window)) {
         return false;
     }
-    if (r.min_count == Py_None) {
-        o.min_count = o.window;
-    } else {
-        if (!as_int(r.min_count, "`min_count` must be an integer or None", o.min_count)) {
-            return false;
-        }
-        if (o.min_count > o.window) {
-            PyErr_Format(PyExc_ValueError, "min_count (%d) cannot be greater than window (%d)",
-                         o.min_count, o.window);
-            return false;
-        }
-        if (o.min_count < 1) {
-            PyErr_SetString(PyExc_ValueError, "`min_count` must be greater than zero.");
-            return false;
-        }
+    if (!read_min_count(r.min_count, o.window, o.min_count)) {
+        return false;
     }
     if (!has_dims(a)) {
         return false;
@@ -160,7 +53,7 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     if (r.axis != nullptr && !as_int(r.axis, "`axis` must be an integer", o.axis_arg)) {
         return false;
     }
-    if (!check_axis(r, a, o)) {
+    if (!move_axis(a, r.axis, o.axis_arg, o.axis)) {
         return false;
     }
     o.ddof = 0;
@@ -170,7 +63,7 @@ bool check_options(const move_args &r, PyArrayObject *a, move_options &o) {
     // The conversions above may have run Python code (__index__) that
     // reshaped `a`: the facts the kernel relies on are read again, after the
     // last of them.
-    if (!check_axis(r, a, o)) {
+    if (!move_axis(a, r.axis, o.axis_arg, o.axis)) {
         return false;
     }
     const npy_intp length = PyArray_DIM(a, o.axis);
@@ -188,7 +81,8 @@ PyObject *move_entry(const char *name, PyObject *args, PyObject *kwds, move_kern
                      move_kernel kernel_f32, move_kernel kernel_i64, move_kernel kernel_i32,
                      bool accepts_ddof) {
     move_args r;
-    if (!parse_args(args, kwds, accepts_ddof, r)) {
+    if (!(accepts_ddof ? parse_args(args, kwds, ddof_signature, r)
+                       : parse_args(args, kwds, plain_signature, r))) {
         return nullptr;
     }
     py_ref arr = as_array(r.a);

@@ -54,6 +54,24 @@ struct exp_params {
 // weight is never negative, so without a positive min_weight every position
 // passes.
 
+// Two steps of s = s * decay + u at once (see step2 above): returns the
+// state after u0 and leaves the one after u1 in s.
+[[gnu::always_inline]] inline double decayed2(double &s, double u0, double u1,
+                                              const exp_params &p) {
+    const double s0 = s * p.decay + u0;
+    s = s * p.decay2 + (u0 * p.decay + u1);
+    return s0;
+}
+
+// Two positions as a step2 sees them: whether each holds a value, and (with a
+// gate) the gate's weight at each.
+struct exp_pair {
+    bool obs0;
+    bool obs1;
+    double w0 = 0;
+    double w1 = 0;
+};
+
 // The gate: alpha times the decayed count of the non-NaN values.
 struct exp_gate {
     double w = 0;
@@ -61,12 +79,14 @@ struct exp_gate {
         w = w * p.decay + (obs ? p.alpha : 0.0);
         return w;
     }
-    void step2(bool obs0, bool obs1, const exp_params &p, double &w0, double &w1) {
-        const double a0 = obs0 ? p.alpha : 0.0;
-        const double a1 = obs1 ? p.alpha : 0.0;
-        w0 = w * p.decay + a0;
-        w1 = w * p.decay2 + (a0 * p.decay + a1);
-        w = w1;
+    template <bool Gate>
+    [[gnu::always_inline]] exp_pair observe2(double x0, double x1, const exp_params &p) {
+        exp_pair o{x0 == x0, x1 == x1};
+        if constexpr (Gate) {
+            o.w0 = decayed2(w, o.obs0 ? p.alpha : 0.0, o.obs1 ? p.alpha : 0.0, p);
+            o.w1 = w;
+        }
+        return o;
     }
 };
 
@@ -101,18 +121,10 @@ struct exp_count {
     }
     template <bool Gate>
     void step2(double x0, double x1, const exp_params &p, double &y0, double &y1) {
-        const bool obs0 = x0 == x0;
-        const bool obs1 = x1 == x1;
-        double w0 = 0, w1 = 0;
-        if constexpr (Gate) {
-            g.step2(obs0, obs1, p, w0, w1);
-        }
-        const double u0 = obs0 ? 1.0 : 0.0;
-        const double u1 = obs1 ? 1.0 : 0.0;
-        const double c0 = c * p.decay + u0;
-        c = c * p.decay2 + (u0 * p.decay + u1);
-        y0 = gated<Gate>(c0, w0, p);
-        y1 = gated<Gate>(c, w1, p);
+        const exp_pair o = g.observe2<Gate>(x0, x1, p);
+        const double c0 = decayed2(c, o.obs0 ? 1.0 : 0.0, o.obs1 ? 1.0 : 0.0, p);
+        y0 = gated<Gate>(c0, o.w0, p);
+        y1 = gated<Gate>(c, o.w1, p);
     }
 };
 
@@ -131,20 +143,12 @@ struct exp_sum {
     }
     template <bool Gate>
     void step2(double x0, double x1, const exp_params &p, double &y0, double &y1) {
-        const bool obs0 = x0 == x0;
-        const bool obs1 = x1 == x1;
-        double w0 = 0, w1 = 0;
-        if constexpr (Gate) {
-            g.step2(obs0, obs1, p, w0, w1);
-        }
-        const double u0 = zero_if_nan(x0);
-        const double u1 = zero_if_nan(x1);
-        const double s0 = s * p.decay + u0;
-        s = s * p.decay2 + (u0 * p.decay + u1);
-        const bool seen0 = seen || obs0;
-        seen = seen0 || obs1;
-        y0 = gated<Gate>(seen0 ? s0 : nan_of<double>(), w0, p);
-        y1 = gated<Gate>(seen ? s : nan_of<double>(), w1, p);
+        const exp_pair o = g.observe2<Gate>(x0, x1, p);
+        const double s0 = decayed2(s, zero_if_nan(x0), zero_if_nan(x1), p);
+        const bool seen0 = seen || o.obs0;
+        seen = seen0 || o.obs1;
+        y0 = gated<Gate>(seen0 ? s0 : nan_of<double>(), o.w0, p);
+        y1 = gated<Gate>(seen ? s : nan_of<double>(), o.w1, p);
     }
 };
 
@@ -168,26 +172,15 @@ struct exp_mean {
     }
     template <bool Gate>
     void step2(double x0, double x1, const exp_params &p, double &y0, double &y1) {
-        const bool obs0 = x0 == x0;
-        const bool obs1 = x1 == x1;
-        double w0 = 0, w1 = 0;
-        if constexpr (Gate) {
-            g.step2(obs0, obs1, p, w0, w1);
-        }
-        const double u0 = zero_if_nan(x0);
-        const double u1 = zero_if_nan(x1);
-        const double v0 = obs0 ? 1.0 : 0.0;
-        const double v1 = obs1 ? 1.0 : 0.0;
-        const double num0 = num * p.decay + u0;
-        const double den0 = den * p.decay + v0;
-        num = num * p.decay2 + (u0 * p.decay + u1);
-        den = den * p.decay2 + (v0 * p.decay + v1);
+        const exp_pair o = g.observe2<Gate>(x0, x1, p);
+        const double num0 = decayed2(num, zero_if_nan(x0), zero_if_nan(x1), p);
+        const double den0 = decayed2(den, o.obs0 ? 1.0 : 0.0, o.obs1 ? 1.0 : 0.0, p);
         const double q0 = num0 / den0;
         const double q1 = num / den;
-        const double mean0 = obs0 ? q0 : mean;
-        mean = obs1 ? q1 : mean0;
-        y0 = gated<Gate>(mean0, w0, p);
-        y1 = gated<Gate>(mean, w1, p);
+        const double mean0 = o.obs0 ? q0 : mean;
+        mean = o.obs1 ? q1 : mean0;
+        y0 = gated<Gate>(mean0, o.w0, p);
+        y1 = gated<Gate>(mean, o.w1, p);
     }
 };
 
@@ -277,43 +270,20 @@ void exp_lanes(const move_lanes<T> &s, const exp_params &p) {
 
 template <class Stat, bool Full, bool Gate, class T>
 void exp_walk(pair_iter &it, const exp_params &p) {
-    if (lanes_pay(it)) {
-        const int last = it.outer_last;
-        const npy_intp lanes = it.outer_extent[last];
-        const npy_intp in_lane = it.in_outer_stride[last];
-        const npy_intp out_lane = it.out_outer_stride[last];
-        it.outer_last = last - 1;
-        it.slice_count /= lanes;
-        while (it.more()) {
-            for (npy_intp c = 0; c < lanes; c += lane_block) {
-                const npy_intp count = lanes - c < lane_block ? lanes - c : lane_block;
-                const move_lanes<T> s{it.in_ptr + c * in_lane, it.in_step, in_lane,
-                                      it.out_ptr + c * out_lane, it.out_step, out_lane,
-                                      it.axis_length, count};
-                exp_lanes<Stat, Full, Gate>(s, p);
-            }
-            it.next();
-        }
-        return;
-    }
-    while (it.more()) {
-        const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
-        exp_slice<Stat, Full, Gate>(s, p);
-        it.next();
-    }
+    move_walk<T, lane_block>(
+        it, [&p](const move_slice<T> &s) { exp_slice<Stat, Full, Gate>(s, p); },
+        [&p](const move_lanes<T> &s) { exp_lanes<Stat, Full, Gate>(s, p); });
 }
 
 template <class Stat, class T>
 PyObject *exp_axis(PyArrayObject *a, int axis, double alpha, double min_weight) {
     const double d = 1.0 - alpha;
     const exp_params p{alpha, d, d * d, min_weight};
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<move_out<T>>), 0));
+    pair_iter it;
+    py_ref out = move_output<move_out<T>>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     gil_released nogil(worth_releasing(PyArray_SIZE(a)));
     const bool full = alpha == 1.0;
     const bool gate = min_weight > 0.0;

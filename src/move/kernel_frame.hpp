@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "frame/dtypes.hpp"
 #include "frame/gil.hpp"
@@ -120,26 +121,40 @@ constexpr npy_intp lanes_at_once() {
     }
 }
 
-// Runs Op::lanes over blocks of lanes along the last outer dimension, the
-// other outer dimensions walked as usual.
-template <class Op>
-void run_lanes(pair_iter &it, const move_params &p, void *scratch) {
-    constexpr npy_intp lane_block = lanes_at_once<Op>();
-    using T = typename Op::in;
-    const int last = it.outer_last;
-    const npy_intp lanes = it.outer_extent[last];
-    const npy_intp in_lane = it.in_outer_stride[last];
-    const npy_intp out_lane = it.out_outer_stride[last];
-    it.outer_last = last - 1;
-    it.slice_count /= lanes;
-    while (it.more()) {
-        for (npy_intp c = 0; c < lanes; c += lane_block) {
-            const npy_intp count = lanes - c < lane_block ? lanes - c : lane_block;
-            const move_lanes<T> s{it.in_ptr + c * in_lane, it.in_step, in_lane,
-                                  it.out_ptr + c * out_lane, it.out_step, out_lane,
-                                  it.axis_length, count};
-            Op::lanes(s, p, scratch);
+// For move_walk: a kernel that takes one slice at a time only.
+struct no_lanes {};
+
+// Walks every slice of `it`. Where lanes pay (and the kernel takes them),
+// blocks of up to Block lanes along the last outer dimension go to
+// `lanes(const move_lanes<T> &)`, the other outer dimensions walked as usual;
+// otherwise each slice goes to `slice(const move_slice<T> &)`.
+// Inlined into each kernel, callables and all, as a loop written there.
+template <class T, npy_intp Block, class Slice, class Lanes>
+[[gnu::always_inline]] inline void move_walk(pair_iter &it, Slice &&slice, Lanes &&lanes) {
+    if constexpr (!std::is_same_v<std::remove_cvref_t<Lanes>, no_lanes>) {
+        if (lanes_pay(it)) {
+            const int last = it.outer_last;
+            const npy_intp count_all = it.outer_extent[last];
+            const npy_intp in_lane = it.in_outer_stride[last];
+            const npy_intp out_lane = it.out_outer_stride[last];
+            it.outer_last = last - 1;
+            it.slice_count /= count_all;
+            while (it.more()) {
+                for (npy_intp c = 0; c < count_all; c += Block) {
+                    const npy_intp count = count_all - c < Block ? count_all - c : Block;
+                    const move_lanes<T> s{it.in_ptr + c * in_lane, it.in_step, in_lane,
+                                          it.out_ptr + c * out_lane, it.out_step, out_lane,
+                                          it.axis_length, count};
+                    lanes(s);
+                }
+                it.next();
+            }
+            return;
         }
+    }
+    while (it.more()) {
+        const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
+        slice(s);
         it.next();
     }
 }
@@ -165,6 +180,19 @@ class scratch_block {
     void *ptr_ = nullptr;
 };
 
+// The output of a moving-window kernel, a new C-order array of a's shape
+// in O, with `it` set to walk `a` and it along `axis`; null with NumPy's
+// error.
+template <class O>
+[[gnu::always_inline]] inline py_ref move_output(PyArrayObject *a, int axis, pair_iter &it) {
+    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
+                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    if (out) {
+        pair_iter_init(it, a, out.array(), axis);
+    }
+    return out;
+}
+
 template <class Op>
 PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int ddof) {
     using T = typename Op::in;
@@ -178,29 +206,23 @@ PyObject *move_run(PyArrayObject *a, int window, int min_count, int axis, int dd
             return nullptr;
         }
     }
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<move_out<T>>), 0));
+    pair_iter it;
+    py_ref out = move_output<move_out<T>>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     {
         gil_released nogil;
         if constexpr (requires { Op::prepare(p, scratch.get()); }) {
             Op::prepare(p, scratch.get());
         }
-        bool done = false;
+        void *const work = scratch.get();
+        const auto slice = [&p, work](const move_slice<T> &s) { Op::slice(s, p, work); };
         if constexpr (requires { Op::lanes; }) {
-            if (lanes_pay(it)) {
-                run_lanes<Op>(it, p, scratch.get());
-                done = true;
-            }
-        }
-        while (!done && it.more()) {
-            const move_slice<T> s{it.in_ptr, it.in_step, it.out_ptr, it.out_step, it.axis_length};
-            Op::slice(s, p, scratch.get());
-            it.next();
+            move_walk<T, lanes_at_once<Op>()>(
+                it, slice, [&p, work](const move_lanes<T> &s) { Op::lanes(s, p, work); });
+        } else {
+            move_walk<T, lane_block>(it, slice, no_lanes{});
         }
     }
     return out.release();
@@ -230,14 +252,16 @@ inline void fill_reciprocals(R *table, npy_intp window, npy_intp shift) {
 // The first min_count - 1 outputs (the lead-in) are NaN whatever the state
 // says; from there on the state applies the min_count rule to its own count
 // of non-NaN values.
+//
+// fill_phases runs the lead-in and the fill of one slice, up to position
+// window with st.start_steady() called, for kernels with a steady phase of
+// their own.
 template <class State, class T>
-inline void run_phases(const move_slice<T> &s, const move_params &p, void *scratch) {
+[[gnu::always_inline]] inline void fill_phases(State &st, const move_slice<T> &s,
+                                               const move_params &p) {
     using O = move_out<T>;
     const npy_intp w = p.window;
     const npy_intp m = p.min_count;
-    const npy_intp n = s.n;
-    State st;
-    st.init(p, scratch);
     npy_intp i = 0;
     for (; i < m - 1; i++) {
         st.add(s.x(i));
@@ -248,7 +272,17 @@ inline void run_phases(const move_slice<T> &s, const move_params &p, void *scrat
         s.y(i) = st.fill_value(i, m);
     }
     st.start_steady();
-    for (; i < n; i++) {
+}
+
+template <class State, class T>
+inline void run_phases(const move_slice<T> &s, const move_params &p, void *scratch) {
+    const npy_intp w = p.window;
+    const npy_intp m = p.min_count;
+    const npy_intp n = s.n;
+    State st;
+    st.init(p, scratch);
+    fill_phases(st, s, p);
+    for (npy_intp i = w; i < n; i++) {
         st.swap(s.x(i), s.x(i - w));
         s.y(i) = st.steady_value(m);
     }

@@ -15,22 +15,13 @@
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
+#include "move/kernel_frame.hpp"
+#include "move/running_handle.hpp"
 #include "move/running_median/running_median.h"
 
 namespace corvane {
 
-// The handle of one call, freed on every path.
-class median_handle {
-  public:
-    explicit median_handle(mm_state *mm) : mm_(mm) {}
-    median_handle(const median_handle &) = delete;
-    median_handle &operator=(const median_handle &) = delete;
-    ~median_handle() { mm_free(mm_); }
-    mm_state *get() const { return mm_; }
-
-  private:
-    mm_state *mm_;
-};
+using median_handle = running_handle<mm_state, mm_free>;
 
 // window == 1: every value is its own median, so the result is a copy: in the
 // input's float type, or float64 for integers (Fortran order kept when the
@@ -62,13 +53,11 @@ PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis
     const auto m = static_cast<uint64_t>(min_count);
     median_handle mm(nan_aware ? mm_new_nan(w, m) : mm_new(w, m));
 
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    pair_iter it;
+    py_ref out = move_output<O>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     if (mm.get() == nullptr) {
         PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_median");
         return nullptr;
@@ -80,21 +69,14 @@ PyObject *move_median_axis(PyArrayObject *a, int window, int min_count, int axis
     {
         gil_released nogil;
         mm_state *h = mm.get();
-        const npy_intp n = it.axis_length;
-        const npy_intp fill = window < n ? window : n;
-        while (it.more()) {
-            npy_intp i = 0;
-            for (; i < fill; i++) {
-                const double x = static_cast<double>(it.in<T>(i));
-                it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_init_nan(h, x)
-                                                        : mm_update_init(h, x));
-            }
-            for (; i < n; i++) {
-                const double x = static_cast<double>(it.in<T>(i));
-                it.out<O>(i) = static_cast<O>(nan_aware ? mm_update_nan(h, x) : mm_update(h, x));
-            }
-            mm_reset(h);
-            it.next();
+        if constexpr (nan_aware) {
+            drive_slices<T, O>(
+                it, window, [h](double x) { return mm_update_init_nan(h, x); },
+                [h](double x) { return mm_update_nan(h, x); }, [h] { mm_reset(h); });
+        } else {
+            drive_slices<T, O>(
+                it, window, [h](double x) { return mm_update_init(h, x); },
+                [h](double x) { return mm_update(h, x); }, [h] { mm_reset(h); });
         }
     }
     return out.release();

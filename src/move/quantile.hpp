@@ -12,6 +12,8 @@
 #include "frame/pair_iter.hpp"
 #include "frame/py_ref.hpp"
 #include "frame/scalars.hpp"
+#include "move/kernel_frame.hpp"
+#include "move/running_handle.hpp"
 #include "move/running_quantile/running_quantile.h"
 
 namespace corvane {
@@ -21,18 +23,7 @@ namespace corvane {
 using move_quantile_kernel = PyObject *(*)(PyArrayObject *a, int window, int min_count,
                                            int axis, double q);
 
-// The handle of one call, freed on every path.
-class quantile_handle {
-  public:
-    explicit quantile_handle(mq_state *mq) : mq_(mq) {}
-    quantile_handle(const quantile_handle &) = delete;
-    quantile_handle &operator=(const quantile_handle &) = delete;
-    ~quantile_handle() { mq_free(mq_); }
-    mq_state *get() const { return mq_; }
-
-  private:
-    mq_state *mq_;
-};
+using quantile_handle = running_handle<mq_state, mq_free>;
 
 template <class T>
 PyObject *move_quantile_axis(PyArrayObject *a, int window, int min_count, int axis, double q) {
@@ -43,29 +34,17 @@ PyObject *move_quantile_axis(PyArrayObject *a, int window, int min_count, int ax
         PyErr_SetString(PyExc_MemoryError, "Could not allocate memory for move_quantile");
         return nullptr;
     }
-    py_ref out = py_ref::steal(PyArray_Empty(PyArray_NDIM(a), PyArray_SHAPE(a),
-                                             PyArray_DescrFromType(out_typenum<O>), 0));
+    pair_iter it;
+    py_ref out = move_output<O>(a, axis, it);
     if (!out) {
         return nullptr;
     }
-    pair_iter it;
-    pair_iter_init(it, a, out.array(), axis);
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a)));
         mq_state *h = mq.get();
-        const npy_intp n = it.axis_length;
-        const npy_intp fill = window < n ? window : n;
-        while (it.more()) {
-            npy_intp i = 0;
-            for (; i < fill; i++) {
-                it.out<O>(i) = static_cast<O>(mq_update_init(h, static_cast<double>(it.in<T>(i))));
-            }
-            for (; i < n; i++) {
-                it.out<O>(i) = static_cast<O>(mq_update(h, static_cast<double>(it.in<T>(i))));
-            }
-            mq_reset(h);
-            it.next();
-        }
+        drive_slices<T, O>(
+            it, window, [h](double x) { return mq_update_init(h, x); },
+            [h](double x) { return mq_update(h, x); }, [h] { mq_reset(h); });
     }
     return out.release();
 }

@@ -573,20 +573,9 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
 template <class T, bool Mean, bool Pipelined = false>
 inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
-    const npy_intp w = p.window;
-    const npy_intp m = p.min_count;
     running_sum<T, Mean> st;
     st.init(p, scratch);
-    npy_intp i = 0;
-    for (; i < m - 1; i++) {
-        st.add(s.x(i));
-        s.y(i) = nan_of<O>();
-    }
-    for (; i < w; i++) {
-        st.add(s.x(i));
-        s.y(i) = st.fill_value(i, m);
-    }
-    st.start_steady();
+    fill_phases(st, s, p);
     if constexpr (Pipelined) {
         if (s.contiguous_in() && s.out_step == static_cast<npy_intp>(sizeof(O))) {
             sum_steady_packed(s, p, st);

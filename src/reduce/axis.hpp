@@ -30,13 +30,8 @@ inline bool normalise_axis(int value, bool whole, int ndim, int &axis) {
         axis = -1;
         return true;
     }
-    if (value < 0) {
-        value += ndim;
-        if (value < 0) {
-            return axis_out_of_bounds(value);
-        }
-    } else if (value >= ndim) {
-        return axis_out_of_bounds(value);
+    if (!normalise_axis_index(value, ndim, value)) {
+        return false;
     }
     // Along the only axis of a 1-d array is the same as over all of it.
     axis = ndim == 1 ? -1 : value;

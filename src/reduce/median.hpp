@@ -48,6 +48,55 @@ inline npy_intp partition_front(T *a, npy_intp l, npy_intp r, Keep keep) {
     return w;
 }
 
+// The seed of the pseudo-random pivot places: fixed, so that results are
+// reproducible.
+inline constexpr uint64_t pivot_seed = 0x9e3779b97f4a7c15u;
+
+// A pseudo-random place in [lo, hi], advancing `seed`.
+[[gnu::always_inline]] inline npy_intp somewhere(uint64_t &seed, npy_intp lo, npy_intp hi) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return lo + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(hi - lo + 1));
+}
+
+// The pivot of a partition round over a[l..r]: the median of three of a[l],
+// a[mid], a[r], left in a[r]. With `scatter` (after a round that failed to
+// cut the range to three quarters) the three candidates are first drawn from
+// pseudo-random places.
+template <class T>
+[[gnu::always_inline]] inline T choose_pivot(T *a, npy_intp l, npy_intp r, bool scatter,
+                                             uint64_t &seed) {
+    if (scatter) {
+        std::swap(a[l], a[somewhere(seed, l, r)]);
+        std::swap(a[l + (r - l) / 2], a[somewhere(seed, l, r)]);
+        std::swap(a[r], a[somewhere(seed, l, r)]);
+    }
+    const npy_intp mid = l + (r - l) / 2;
+    if (a[mid] < a[l]) {
+        std::swap(a[mid], a[l]);
+    }
+    if (a[r] < a[l]) {
+        std::swap(a[r], a[l]);
+    }
+    if (a[mid] < a[r]) {
+        std::swap(a[mid], a[r]);
+    }
+    return a[r];
+}
+
+// Sorts a[l..r] in place (a short range).
+template <class T>
+[[gnu::always_inline]] inline void insertion_sort(T *a, npy_intp l, npy_intp r) {
+    for (npy_intp i = l + 1; i <= r; i++) {
+        const T x = a[i];
+        npy_intp j = i;
+        while (j > l && x < a[j - 1]) {
+            a[j] = a[j - 1];
+            j--;
+        }
+        a[j] = x;
+    }
+}
+
 // The same postcondition as select_kth, reached faster: the partitions test
 // every element without branching on the result, so mispredicted branches
 // do not dominate. Equal values may end up in another order than
@@ -63,11 +112,7 @@ void select_kth_fast(T *a, npy_intp n, npy_intp k) {
     npy_intp l = 0;
     npy_intp r = n - 1;
     bool scatter = false;
-    uint64_t seed = 0x9e3779b97f4a7c15u;
-    auto somewhere = [&](npy_intp lo, npy_intp hi) {  // in [lo, hi]
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        return lo + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(hi - lo + 1));
-    };
+    uint64_t seed = pivot_seed;
     // Past the reference selection's bound on the rounds' work, the rest
     // goes to its linear mode (a fixed seed can be played against too).
     npy_intp budget = selection::work_bound * n + selection::work_slack;
@@ -82,23 +127,7 @@ void select_kth_fast(T *a, npy_intp n, npy_intp k) {
             selection::select_linear<T>(a, l, r, k, exchange, loop);
             return;
         }
-        if (scatter) {
-            std::swap(a[l], a[somewhere(l, r)]);
-            std::swap(a[l + (r - l) / 2], a[somewhere(l, r)]);
-            std::swap(a[r], a[somewhere(l, r)]);
-        }
-        // Median of three of a[l], a[mid], a[r], left in a[r] as the pivot.
-        const npy_intp mid = l + (r - l) / 2;
-        if (a[mid] < a[l]) {
-            std::swap(a[mid], a[l]);
-        }
-        if (a[r] < a[l]) {
-            std::swap(a[r], a[l]);
-        }
-        if (a[mid] < a[r]) {
-            std::swap(a[mid], a[r]);
-        }
-        const T p = a[r];
+        const T p = choose_pivot(a, l, r, scatter, seed);
         // a[l..w) < p, then the pivot at w, then a[w+1..r] >= p.
         const npy_intp w = partition_front(a, l, r, [p](T x) { return x < p; });
         std::swap(a[w], a[r]);
@@ -117,16 +146,7 @@ void select_kth_fast(T *a, npy_intp n, npy_intp k) {
         }
         scatter = 4 * (r - l) > 3 * before;
     }
-    // A short range: insertion sort.
-    for (npy_intp i = l + 1; i <= r; i++) {
-        const T x = a[i];
-        npy_intp j = i;
-        while (j > l && x < a[j - 1]) {
-            a[j] = a[j - 1];
-            j--;
-        }
-        a[j] = x;
-    }
+    insertion_sort(a, l, r);  // a short range
 }
 
 // Copies the elements of one slice into buf, the NaNs left out; returns
@@ -206,6 +226,40 @@ real_of<T> slice_median(T *buf, const char *p, npy_intp len, npy_intp stride) {
     return middle_of(buf, n);
 }
 
+// The selection kernels' plumbing. with_scratch runs `run(buf)` with buf a
+// malloc block of `len` elements of T, freed after; false, with nothing run,
+// when the block cannot be had (MemoryError is raised once the interpreter
+// lock is held again).
+template <class T, class Run>
+[[gnu::always_inline]] inline bool with_scratch(npy_intp len, Run &&run) {
+    T *buf = static_cast<T *>(malloc(static_cast<size_t>(len) * sizeof(T)));
+    if (buf == nullptr) {
+        return false;
+    }
+    run(buf);
+    free(buf);
+    return true;
+}
+
+// Every slice of `it` in turn, as f(buf, start, len, stride, s) with s the
+// slice's number from 0, sharing one scratch buffer of a slice's length.
+template <class T, class F>
+[[gnu::always_inline]] inline bool slices_with_scratch(slice_iter &it, F &&f) {
+    return with_scratch<T>(it.slice_len, [&it, &f](T *buf) {
+        for (npy_intp s = 0; it.more(); s++) {
+            f(buf, it.slice_start, it.slice_len, it.slice_stride, s);
+            it.next();
+        }
+    });
+}
+
+template <class R>
+[[gnu::always_inline]] inline void fill_nan(R *y, npy_intp n) {
+    for (npy_intp i = 0; i < n; i++) {
+        y[i] = nan_of<R>();
+    }
+}
+
 template <class T, bool SkipNan>
 PyObject *median_whole_kernel(PyArrayObject *a, int) {
     using R = real_of<T>;
@@ -218,13 +272,9 @@ PyObject *median_whole_kernel(PyArrayObject *a, int) {
     {
         gil_released nogil;
         if (v.len > 0) {
-            T *buf = static_cast<T *>(malloc(static_cast<size_t>(v.len) * sizeof(T)));
-            if (buf == nullptr) {
-                no_memory = true;
-            } else {
+            no_memory = !with_scratch<T>(v.len, [&v, &result](T *buf) {
                 result = slice_median<T, SkipNan>(buf, v.data, v.len, v.stride);
-                free(buf);
-            }
+            });
         }
     }
     if (no_memory) {
@@ -243,26 +293,16 @@ PyObject *median_axis_kernel(PyArrayObject *a, int axis, int) {
         return nullptr;
     }
     R *y = reinterpret_cast<R *>(PyArray_DATA(out.array()));
-    const npy_intp n_out = PyArray_SIZE(out.array());
     bool no_memory = false;
     {
         gil_released nogil;
         if (it.slice_len == 0) {
-            for (npy_intp i = 0; i < n_out; i++) {
-                y[i] = nan_of<R>();
-            }
+            fill_nan(y, PyArray_SIZE(out.array()));
         } else {
-            T *buf = static_cast<T *>(malloc(static_cast<size_t>(it.slice_len) * sizeof(T)));
-            if (buf == nullptr) {
-                no_memory = true;
-            } else {
-                while (it.more()) {
-                    *y++ = slice_median<T, SkipNan>(buf, it.slice_start, it.slice_len,
-                                                    it.slice_stride);
-                    it.next();
-                }
-                free(buf);
-            }
+            no_memory = !slices_with_scratch<T>(
+                it, [y](T *buf, const char *p, npy_intp len, npy_intp stride, npy_intp s) {
+                    y[s] = slice_median<T, SkipNan>(buf, p, len, stride);
+                });
         }
     }
     if (no_memory) {

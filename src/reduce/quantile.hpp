@@ -170,10 +170,6 @@ template <class T>
 void place_ranks(T *a, npy_intp lo, npy_intp hi, const npy_intp *ranks, npy_intp b, npy_intp e,
                  uint64_t &seed) {
     bool scatter = false;
-    auto somewhere = [&](npy_intp from, npy_intp to) {  // in [from, to]
-        seed = seed * 6364136223846793005u + 1442695040888963407u;
-        return from + static_cast<npy_intp>((seed >> 33) % static_cast<uint64_t>(to - from + 1));
-    };
     while (b < e) {
         if (e - b == 1) {
             place_rank(a, lo, hi, ranks[b]);
@@ -182,34 +178,10 @@ void place_ranks(T *a, npy_intp lo, npy_intp hi, const npy_intp *ranks, npy_intp
         const npy_intp l = lo;
         const npy_intp r = hi - 1;
         if (r - l <= 16) {
-            for (npy_intp i = l + 1; i <= r; i++) {
-                const T x = a[i];
-                npy_intp j = i;
-                while (j > l && x < a[j - 1]) {
-                    a[j] = a[j - 1];
-                    j--;
-                }
-                a[j] = x;
-            }
+            insertion_sort(a, l, r);
             return;
         }
-        if (scatter) {
-            std::swap(a[l], a[somewhere(l, r)]);
-            std::swap(a[l + (r - l) / 2], a[somewhere(l, r)]);
-            std::swap(a[r], a[somewhere(l, r)]);
-        }
-        // Median of three of a[l], a[mid], a[r], left in a[r] as the pivot.
-        const npy_intp mid = l + (r - l) / 2;
-        if (a[mid] < a[l]) {
-            std::swap(a[mid], a[l]);
-        }
-        if (a[r] < a[l]) {
-            std::swap(a[r], a[l]);
-        }
-        if (a[mid] < a[r]) {
-            std::swap(a[mid], a[r]);
-        }
-        const T p = a[r];
+        const T p = choose_pivot(a, l, r, scatter, seed);
         // a[l..w) < p, the pivot at w, a[w+1..hi) >= p.
         const npy_intp w = partition_front(a, l, r, [p](T x) { return x < p; });
         std::swap(a[w], a[r]);
@@ -285,8 +257,9 @@ struct quantile_plan {
 // between two placed ranks are exactly those of the ranks between them, so
 // the other neighbour is the minimum of the values after j (up to the next
 // placed rank), or the maximum of those before j + 1.
+// Out of line: inlined into the whole-array kernel it made small calls slower.
 template <class T, bool SkipNan>
-void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
+[[gnu::noinline]] void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
                      const quantile_plan<T> &plan, real_of<T> *out, npy_intp step) {
     using R = real_of<T>;
     enum : int8_t { ALONE = 0, BELOW = 1, ABOVE = 2 };  // where the other neighbour is
@@ -329,7 +302,7 @@ void slice_quantiles(T *buf, const char *p, npy_intp len, npy_intp stride,
         }
         plan.anchor[i] = m - 1;
     }
-    uint64_t seed = 0x9e3779b97f4a7c15u;
+    uint64_t seed = pivot_seed;
     place_ranks(buf, 0, n, plan.ranks, 0, m, seed);
     for (npy_intp i = 0; i < plan.nq; i++) {
         const npy_intp k = plan.anchor[i];
@@ -368,20 +341,14 @@ PyObject *quantile_whole_kernel(PyArrayObject *a, const quantile_q &q) {
     bool no_memory = false;
     {
         gil_released nogil(worth_releasing(v.len));
-        T *buf = nullptr;
         quantile_plan<T> plan;
         if (v.len == 0) {
-            for (npy_intp i = 0; i < q.nq; i++) {
-                y[i] = nan_of<R>();
-            }
-        } else if (!plan.init(q) ||
-                   (buf = static_cast<T *>(malloc(static_cast<size_t>(v.len) * sizeof(T)))) ==
-                       nullptr) {
-            no_memory = true;
+            fill_nan(y, q.nq);
         } else {
-            slice_quantiles<T, SkipNan>(buf, v.data, v.len, v.stride, plan, y, 1);
+            no_memory = !plan.init(q) || !with_scratch<T>(v.len, [&v, &plan, y](T *buf) {
+                slice_quantiles<T, SkipNan>(buf, v.data, v.len, v.stride, plan, y, 1);
+            });
         }
-        free(buf);
     }
     if (no_memory) {
         return PyErr_NoMemory();
@@ -413,26 +380,18 @@ PyObject *quantile_axis_kernel(PyArrayObject *a, int axis, const quantile_q &q) 
     bool no_memory = false;
     {
         gil_released nogil(worth_releasing(PyArray_SIZE(a) + n_out));
-        T *buf = nullptr;
         quantile_plan<T> plan;
         if (it.slice_len == 0) {
-            for (npy_intp i = 0; i < n_out; i++) {
-                y[i] = nan_of<R>();
-            }
-        } else if (n_out == 0) {
-            // Nothing asked (an empty q) or no slices.
-        } else if (!plan.init(q) || (buf = static_cast<T *>(malloc(
-                                         static_cast<size_t>(it.slice_len) * sizeof(T)))) ==
-                                        nullptr) {
-            no_memory = true;
-        } else {
-            for (npy_intp s = 0; it.more(); s++) {
-                slice_quantiles<T, SkipNan>(buf, it.slice_start, it.slice_len, it.slice_stride,
-                                            plan, y + s, n_slices);
-                it.next();
-            }
+            fill_nan(y, n_out);
+        } else if (n_out != 0) {  // else nothing asked (an empty q) or no slices
+            no_memory = !plan.init(q) ||
+                        !slices_with_scratch<T>(it, [&plan, y, n_slices](
+                                                        T *buf, const char *p, npy_intp len,
+                                                        npy_intp stride, npy_intp s) {
+                            slice_quantiles<T, SkipNan>(buf, p, len, stride, plan, y + s,
+                                                        n_slices);
+                        });
         }
-        free(buf);
     }
     if (no_memory) {
         return PyErr_NoMemory();

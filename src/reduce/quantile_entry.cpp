@@ -1,10 +1,9 @@
 #include "reduce/quantile_entry.hpp"
 
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
-#include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
-#include "reduce/axis.hpp"
+#include "frame/parse.hpp"
+#include "reduce/entry.hpp"
 
 namespace corvane {
 
@@ -19,49 +18,11 @@ struct quantile_args {
 };
 
 // The rules of the other reductions, with `q` required after `a`.
-bool parse_args(PyObject *args, PyObject *kwds, quantile_args &r) {
-    const Py_ssize_t n = PyTuple_GET_SIZE(args);
-    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
-        if (n != 2 && n != 3) {
-            return type_error("wrong number of arguments");
-        }
-        r.a = PyTuple_GET_ITEM(args, 0);
-        r.q = PyTuple_GET_ITEM(args, 1);
-        if (n == 3) {
-            r.axis = PyTuple_GET_ITEM(args, 2);
-        }
-        return true;
-    }
-    if (n > 2) {
-        return type_error("wrong number of arguments");
-    }
-    Py_ssize_t found = 0;
-    if (n == 0) {
-        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-        if (r.a == nullptr) {
-            return false;
-        }
-    } else {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    }
-    if (n <= 1) {
-        r.q = require_keyword(kwds, pystr_q, found, "Cannot find `q` keyword input");
-        if (r.q == nullptr) {
-            return false;
-        }
-    } else {
-        r.q = PyTuple_GET_ITEM(args, 1);
-    }
-    PyObject *axis = take_keyword(kwds, pystr_axis, found);
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    r.axis = axis != nullptr ? axis : Py_None;
-    if (found != PyDict_GET_SIZE(kwds)) {
-        return type_error("wrong number of keyword arguments");
-    }
-    return true;
-}
+constexpr signature<quantile_args, 3> quantile_signature{
+    {{&pystr_a, &quantile_args::a, "Cannot find `a` keyword input"},
+     {&pystr_q, &quantile_args::q, "Cannot find `q` keyword input"},
+     {&pystr_axis, &quantile_args::axis, nullptr}},
+    2};
 
 // Reads `q` as float64 values: a Python float directly (into `one`), anything
 // else through NumPy into `held`, which keeps the values alive.
@@ -104,36 +65,18 @@ bool parse_q(PyObject *q_obj, double &one, py_ref &held, quantile_q &q) {
 
 PyObject *quantile_entry(const quantile_function &f, PyObject *args, PyObject *kwds) {
     quantile_args r;
-    if (!parse_args(args, kwds, r)) {
+    if (!parse_args(args, kwds, quantile_signature, r)) {
         return nullptr;
     }
-    py_ref arr = as_array(r.a);
-    if (!arr || !admit_array(arr)) {
-        return nullptr;
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    int axis_value;
-    bool whole;
+    py_ref arr;
     int axis;
-    if (!read_axis(r.axis, axis_value, whole) ||
-        !normalise_axis(axis_value, whole, PyArray_NDIM(arr.array()), axis)) {
-        return nullptr;
-    }
     double one;
     py_ref held;
     quantile_q q;
-    if (!parse_q(r.q, one, held, q)) {
-        return nullptr;
-    }
-    if (PyArray_DESCR(arr.array())->byteorder == '>') {  // since changed
-        arr = py_ref();
-        return slow_fallback(f.name, args, kwds);
-    }
-    if (!settle_array(arr, axis_value, whole, axis)) {
-        return nullptr;
+    const input_state state =
+        read_input(r.a, r.axis, [&] { return parse_q(r.q, one, held, q); }, arr, axis);
+    if (state != input_state::ready) {
+        return state == input_state::fallback ? slow_fallback(f.name, args, kwds) : nullptr;
     }
     PyArrayObject *a = arr.array();
     const int t = dtype_index(PyArray_TYPE(a));

@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "frame/args.hpp"
 #include "frame/fallback.hpp"
 #include "frame/input_check.hpp"
 #include "frame/keywords.hpp"
+#include "frame/parse.hpp"
 #include "frame/py_ref.hpp"
 
 namespace corvane {
@@ -19,58 +19,23 @@ struct slicewise_args {
     PyObject *axis = nullptr;
 };
 
-bool parse_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args &r) {
-    const Py_ssize_t p = PyTuple_GET_SIZE(args);
-    const bool has_n = mode != PARSE_AXIS;
-    if (kwds == nullptr || PyDict_GET_SIZE(kwds) == 0) {
-        bool ok;
-        switch (mode) {
-        case PARSE_KTH: ok = p == 2 || p == 3; break;
-        case PARSE_AXIS: ok = p == 1 || p == 2; break;
-        default: ok = p >= 1 && p <= 3; break;
-        }
-        if (!ok) {
-            return type_error("wrong number of arguments");
-        }
-        r.a = PyTuple_GET_ITEM(args, 0);
-        if (has_n) {
-            r.n = p >= 2 ? PyTuple_GET_ITEM(args, 1) : nullptr;
-            r.axis = p == 3 ? PyTuple_GET_ITEM(args, 2) : nullptr;
-        } else {
-            r.axis = p == 2 ? PyTuple_GET_ITEM(args, 1) : nullptr;
-        }
-        return true;
+constexpr param<slicewise_args> slicewise_a{&pystr_a, &slicewise_args::a,
+                                            "Cannot find `a` keyword input"};
+constexpr param<slicewise_args> slicewise_axis{&pystr_axis, &slicewise_args::axis, nullptr};
+constexpr signature<slicewise_args, 3> kth_signature{
+    {slicewise_a, {&pystr_kth, &slicewise_args::n, "Cannot find `kth` keyword input"},
+     slicewise_axis},
+    2};
+constexpr signature<slicewise_args, 2> axis_signature{{slicewise_a, slicewise_axis}, 1};
+constexpr signature<slicewise_args, 3> n_signature{
+    {slicewise_a, {&pystr_n, &slicewise_args::n, nullptr}, slicewise_axis}, 1};
+
+bool parse_mode_args(PyObject *args, PyObject *kwds, parse_mode mode, slicewise_args &r) {
+    switch (mode) {
+    case PARSE_KTH: return parse_args(args, kwds, kth_signature, r);
+    case PARSE_AXIS: return parse_args(args, kwds, axis_signature, r);
+    default: return parse_args(args, kwds, n_signature, r);
     }
-    if (p > (has_n ? 2 : 1)) {
-        return type_error("wrong number of arguments");
-    }
-    Py_ssize_t found = 0;
-    if (p == 0) {
-        r.a = require_keyword(kwds, pystr_a, found, "Cannot find `a` keyword input");
-        if (r.a == nullptr) {
-            return false;
-        }
-    } else {
-        r.a = PyTuple_GET_ITEM(args, 0);
-    }
-    if (mode == PARSE_KTH && p < 2) {
-        r.n = require_keyword(kwds, pystr_kth, found, "Cannot find `kth` keyword input");
-        if (r.n == nullptr) {
-            return false;
-        }
-    } else if (mode == PARSE_N && p < 2) {
-        r.n = take_keyword(kwds, pystr_n, found);
-    } else if (has_n) {
-        r.n = PyTuple_GET_ITEM(args, 1);
-    }
-    r.axis = take_keyword(kwds, pystr_axis, found);
-    if (PyErr_Occurred()) {
-        return false;
-    }
-    if (found != PyDict_GET_SIZE(kwds)) {
-        return type_error("wrong number of keyword arguments");
-    }
-    return true;
 }
 
 // An integer argument converted ahead of its checks: its value, or the fact
@@ -125,17 +90,7 @@ bool parse_axis(PyObject *axis_obj, const int_arg &axis_v, parse_mode mode, py_r
     if (!axis_v.ok) {
         return type_error("`axis` must be an integer");
     }
-    int value = axis_v.value;
-    if (value < 0) {
-        value += ndim;
-        if (value < 0) {
-            return axis_out_of_bounds(value);
-        }
-    } else if (value >= ndim) {
-        return axis_out_of_bounds(value);
-    }
-    axis = value;
-    return true;
+    return normalise_axis_index(axis_v.value, ndim, axis);
 }
 
 // Whether `kth` or `n` was given (`n` None means no limit: -1 to the kernel).
@@ -159,7 +114,7 @@ bool parse_n(const int_arg &n_v, parse_mode mode, int &n) {
 
 PyObject *slicewise_entry(const slicewise_function &f, PyObject *args, PyObject *kwds) {
     slicewise_args r;
-    if (!parse_args(args, kwds, f.mode, r)) {
+    if (!parse_mode_args(args, kwds, f.mode, r)) {
         return nullptr;
     }
     py_ref arr = as_array(r.a);
