@@ -485,17 +485,8 @@ struct move_sum_op {
             sum_slice<T, Mean>(s, p, scratch);
         }
     }
-    CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
-                                                                     const move_params &p,
-                                                                     void *scratch) {
-        slice_any(s, p, scratch);
-    }
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
-            slice_avx512(s, p, scratch);
-        } else {
-            slice_any(s, p, scratch);
-        }
+        isa_dispatch([&](auto) { slice_any(s, p, scratch); });
     }
 
     static void lanes_any(const move_lanes<T> &s, const move_params &p, void *scratch) {
@@ -518,17 +509,8 @@ struct move_sum_op {
             }
         }
     }
-    CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
-                                                                     const move_params &p,
-                                                                     void *scratch) {
-        lanes_any(s, p, scratch);
-    }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
-            lanes_avx512(s, p, scratch);
-        } else {
-            lanes_any(s, p, scratch);
-        }
+        isa_dispatch([&](auto) { lanes_any(s, p, scratch); });
     }
 };
 

@@ -752,16 +752,9 @@ struct move_var_op {
     }
 
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
-            lanes_avx512(s, p, scratch);
-        } else {
-            lanes_any(s, p, scratch, false);
-        }
-    }
-    CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
-                                                                     const move_params &p,
-                                                                     void *scratch) {
-        lanes_any(s, p, scratch, true);
+        isa_dispatch([&](auto tag) {
+            lanes_any(s, p, scratch, decltype(tag)::level == isa::avx512);
+        });
     }
 
     // `vector`: the lanes' steps may go as vector loops (var_lane_states),

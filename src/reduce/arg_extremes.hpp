@@ -80,22 +80,32 @@ struct arg_extreme_op {
     }
     // A contiguous run: its extreme by a vector scan, then the first
     // position holding it, if it is better than what came before. (On
-    // AVX-512: both at once.)
-    static void add_run(acc &a, const char *x, npy_intp n, npy_intp j0) {
-        if (n >= detail::wide_run && have_avx512()) {
+    // AVX-512, whose 64-bit minima make it pay: both at once.)
+    template <class Tag>
+    static void scan_run(acc &a, const char *x, npy_intp n, npy_intp j0) {
+        constexpr int B = Tag::vector_bytes;
+        if constexpr (Tag::level == isa::avx512) {
             // One pass that tracks positions as it goes.
             T v;
-            const npy_intp at = detail::extreme_and_first_avx512<T, Max>(x, n, v);
+            const npy_intp at = detail::extreme_and_first<T, Max, B>(x, n, v);
             if (at < n && (Max ? v > a.m : v < a.m)) {
                 a.m = v;
                 a.p = static_cast<C>(j0 + at);
             }
-            return;
+        } else {
+            const T v = detail::extreme_value_run<T, Max, B>(x, n);
+            if (Max ? v > a.m : v < a.m) {
+                a.m = v;
+                a.p = static_cast<C>(j0 +
+                                     simd::find_first<T>(x, n, [v](auto e) { return e == v; }));
+            }
         }
-        const T v = detail::extreme_value_run<T, Max>(x, n);
-        if (Max ? v > a.m : v < a.m) {
-            a.m = v;
-            a.p = static_cast<C>(j0 + simd::find_first<T>(x, n, [v](auto e) { return e == v; }));
+    }
+    static void add_run(acc &a, const char *x, npy_intp n, npy_intp j0) {
+        if (n >= detail::wide_run) {
+            isa_dispatch([&](auto tag) { scan_run<decltype(tag)>(a, x, n, j0); });
+        } else {
+            scan_run<isa_tag<isa::base>>(a, x, n, j0);
         }
     }
 

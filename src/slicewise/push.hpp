@@ -243,8 +243,9 @@ void push_lanes(pair_iter &it, npy_intp limit) {
     }
 }
 
-// The slice loops of the float kernels, compiled for any x86-64 and for
-// AVX-512 (chosen at run time; everything they call inlined into them).
+// The slice loops of the float kernels, compiled for each vector level
+// (chosen at run time; everything they call inlined into them). `Simd`:
+// packed slices take push_run_avx512.
 template <class T, bool Simd, bool Back>
 void push_slices(pair_iter &it, npy_intp limit) {
     const npy_intp len = it.axis_length;
@@ -281,14 +282,6 @@ void push_slices(pair_iter &it, npy_intp limit) {
         }
     }
 }
-template <class T, bool Back>
-__attribute__((flatten)) void push_slices_plain(pair_iter &it, npy_intp limit) {
-    push_slices<T, false, Back>(it, limit);
-}
-template <class T, bool Back>
-CORVANE_AVX512 __attribute__((flatten)) void push_slices_avx512(pair_iter &it, npy_intp limit) {
-    push_slices<T, true, Back>(it, limit);
-}
 
 }  // namespace detail
 
@@ -310,14 +303,11 @@ PyObject *fill_axis(PyArrayObject *a, int axis, int n) {
         pair_iter it;
         pair_iter_init(it, a, y.array(), axis);
         const npy_intp limit = n < 0 ? NPY_MAX_INTP : n;
-        const bool simd = have_avx512();
         if (it.axis_length != 0) {
             gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-            if (simd) {
-                detail::push_slices_avx512<T, Back>(it, limit);
-            } else {
-                detail::push_slices_plain<T, Back>(it, limit);
-            }
+            isa_dispatch([&](auto tag) {
+                detail::push_slices<T, decltype(tag)::level == isa::avx512, Back>(it, limit);
+            });
         }
     }
     return y.release();
