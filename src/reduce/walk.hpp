@@ -61,10 +61,6 @@
 #include <type_traits>
 #include <utility>
 
-#ifndef CORVANE_K4
-#define CORVANE_K4 8
-#endif
-
 #include "frame/intrinsics.hpp"
 
 #include "frame/cpu.hpp"
@@ -176,6 +172,11 @@ using lanes_vec = typename lanes_of<T, N>::type;
 template <int V>
 using wide_vec = std::conditional_t<V == 8, __m512d, std::conditional_t<V == 4, __m256d, wide2>>;
 
+// Float32 lanes to float64 in one instruction (a generic conversion is
+// split in halves), for the targets that have it.
+CORVANE_AVX2 inline __m256d widen(lanes_vec<float, 4> x) { return _mm256_cvtps_pd(x); }
+CORVANE_AVX512 inline __m512d widen(lanes_vec<float, 8> x) { return _mm512_cvtps_pd(x); }
+
 // Elements i .. i + V - 1 of a slice, widened to float64.
 template <class T, int V>
 inline wide_vec<V> load_wide(const char *p, npy_intp i, npy_intp stride, bool packed) {
@@ -189,7 +190,7 @@ inline wide_vec<V> load_wide(const char *p, npy_intp i, npy_intp stride, bool pa
         q = reinterpret_cast<const char *>(b);
     }
     if constexpr (std::is_same_v<T, float>) {
-        return __builtin_convertvector(load<lanes_vec<float, V>>(q), wide_vec<V>);
+        return widen(load<lanes_vec<float, V>>(q));
     } else {
         return load<wide_vec<V>>(q);
     }
@@ -709,7 +710,7 @@ inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *co
 template <class Op, int V = 2>
 inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
-    constexpr int K = summing<Op> ? (V == 4 ? CORVANE_K4 : 8) : 4;
+    constexpr int K = summing<Op> ? 8 : 4;
     const npy_intp len = it.slice_len;
     const npy_intp stride = it.slice_stride;
     if constexpr (!has_run<Op> && !has_exit<Op>) {
