@@ -44,6 +44,9 @@
 //   W term(in x) const;               // what x adds to the sum (no order)
 //   template <class V> V wide_term(V w) const;
 //       the same for a vector of elements widened to float64 (W is double)
+//   static constexpr bool narrow_term;
+//       term() tests x before widening it (a NaN test, say): across lanes of
+//       float32 the compiler then keeps the masks narrow, which is cheaper
 //
 // add(s, x) must then be s.sum += term(x) (and s.n += !is_nan(x) when counting).
 // The terms are formed a few at a time in vector registers, off the critical
@@ -577,11 +580,17 @@ inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const c
                 const char *p = row + l * static_cast<npy_intp>(sizeof(T));
                 const Op &op = op_at(l);
                 double a = sum[l];
-                npy_intp c = 0;
+                // Counted in T's width: widening the masks of every row costs
+                // more than the count itself.
+                std::conditional_t<sizeof(T) == 8, int64_t, int32_t> c = 0;
                 for (int r = 0; r < R; r++) {
-                    const double w = static_cast<double>(load<T>(p + r * row_stride));
-                    a += op.wide_term(w);
-                    c += static_cast<npy_intp>(w == w);
+                    const T x = load<T>(p + r * row_stride);
+                    if constexpr (std::is_same_v<T, float> && Op::narrow_term) {
+                        a += op.term(x);
+                    } else {
+                        a += op.wide_term(static_cast<double>(x));
+                    }
+                    c += x == x;
                 }
                 sum[l] = a;
                 if constexpr (Op::counts) {
