@@ -44,7 +44,9 @@ inline bool cpu_name_is(const char *s, int len, const char *name) {
 
 // The widest level the processor has, less what the environment turns off.
 inline isa detect_isa() {
-    // libgcc reads the processor's features once, at load.
+    // This runs among the module's static initializers, which need not come
+    // after libgcc's own reading of the processor's features.
+    __builtin_cpu_init();
     isa level = isa::base;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt")) {
