@@ -21,7 +21,10 @@
 #include <stdlib.h>
 
 #define CORVANE_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
-#define CORVANE_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt")))
+// The AVX-512 level includes all of the AVX2 one, so that AVX2 helpers inline
+// into AVX-512 code.
+#define CORVANE_AVX512 \
+    __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,bmi,bmi2,popcnt")))
 
 namespace corvane {
 

@@ -288,22 +288,30 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
             acc[k / V][k % V] = sum[k];
             count[k] = M{};
         }
-        for (; j + V <= len; j += V) {
-            for (int g = 0; g < G; g++) {
-                D r[V];
-                for (int l = 0; l < V; l++) {
-                    const int k = g * V + l;
-                    const D w = load_wide<T, V>(p[k], j, stride, packed);
-                    r[l] = op_at(k).wide_term(w);
-                    if constexpr (Op::counts) {
-                        count[k] -= (w == w);  // a true lane is -1
+        // One loop for packed slices and one for strided ones.
+        auto blocks = [&](auto is_packed) {
+            for (; j + V <= len; j += V) {
+                for (int g = 0; g < G; g++) {
+                    D r[V];
+                    for (int l = 0; l < V; l++) {
+                        const int k = g * V + l;
+                        const D w = load_wide<T, V>(p[k], j, stride, is_packed);
+                        r[l] = op_at(k).wide_term(w);
+                        if constexpr (Op::counts) {
+                            count[k] -= (w == w);  // a true lane is -1
+                        }
+                    }
+                    transpose<V>(r);
+                    for (int c = 0; c < V; c++) {
+                        acc[g] += r[c];
                     }
                 }
-                transpose<V>(r);
-                for (int c = 0; c < V; c++) {
-                    acc[g] += r[c];
-                }
             }
+        };
+        if (packed) {
+            blocks(std::true_type{});
+        } else {
+            blocks(std::false_type{});
         }
         for (int k = 0; k < K; k++) {
             sum[k] = acc[k / V][k % V];
@@ -770,13 +778,16 @@ inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     }
 }
 
-// Summing operations run on the widest vectors available; the others'
-// vectorised scans choose for themselves.
+// Summing operations run on 256-bit vectors where there are any: with
+// AVX-512, eight slices as two chains of four lanes were measured 1.15x
+// faster than one chain of eight. The others' vectorised scans choose for
+// themselves.
 template <class Op>
 void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
     if constexpr (summing<Op>) {
         isa_dispatch([&](auto tag) {
-            reduce_slices_n<Op, decltype(tag)::vector_bytes / 8>(op, it, y);
+            constexpr int bytes = decltype(tag)::vector_bytes;
+            reduce_slices_n<Op, (bytes < 32 ? bytes : 32) / 8>(op, it, y);
         });
     } else {
         reduce_slices_n<Op>(op, it, y);
