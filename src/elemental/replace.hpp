@@ -98,29 +98,14 @@ struct nan_test {
     bool operator()(T x) const { return is_nan(x); }
 };
 
-// The walk compiled for any x86-64 and for AVX-512 (chosen at run time).
-template <class T, class Match>
-__attribute__((flatten)) void replace_walk_plain(slice_iter &it, T with, Match match) {
-    replace_walk(it, with, match);
-}
-template <class T, class Match>
-CORVANE_AVX512 __attribute__((flatten)) void replace_walk_avx512(slice_iter &it, T with,
-                                                                  Match match) {
-    replace_walk(it, with, match);
-}
-
 // Runs the walk over all of `a` with the lock released (unless `a` is tiny).
 template <class T, class Match>
 void replace_all(PyArrayObject *a, T with, Match match) {
     slice_iter it;
     slice_iter_init_all(it, a);
-    const bool simd = have_avx512();
     gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-    if (simd) {
-        replace_walk_avx512(it, with, match);
-    } else {
-        replace_walk_plain(it, with, match);
-    }
+    // Compiled for the widest vectors the processor has.
+    isa_dispatch([&](auto) { replace_walk(it, with, match); });
 }
 
 }  // namespace detail

@@ -20,7 +20,7 @@
 // NaN and infinities as +0) and change of the count; then the running sum
 // alone, one addition per step, so NaNs never stand in the sum's dependency
 // chain and no branch follows the data. A block in which an infinity is in
-// the window takes the step-by-step update instead. In the AVX-512 build a
+// the window takes the step-by-step update instead. With AVX2 or AVX-512 a
 // contiguous slice runs the three stages of neighbouring blocks in one loop
 // (sum_steady_packed), so that the vector work fills the ports the chain of
 // additions leaves idle. Along a non-innermost axis, blocks of neighbouring
@@ -569,7 +569,7 @@ inline void sum_steady_packed(const move_slice<T> &s, const move_params &p,
 
 // Pipelined: whether contiguous slices take sum_steady_packed, whose
 // vectors and compares of 64-bit integers need more than the x86-64
-// baseline has to pay (the AVX-512 build).
+// baseline has to pay (the AVX2 and AVX-512 levels).
 template <class T, bool Mean, bool Pipelined = false>
 inline void sum_slice(const move_slice<T> &s, const move_params &p, void *scratch) {
     using O = move_out<T>;
@@ -642,7 +642,7 @@ struct sum_lane_states {
         }
     }
 
-    // Wide: with the permutes of permuted_factors (the AVX-512 build).
+    // Wide: with the permutes of permuted_factors (the AVX-512 level).
     template <bool Wide>
     void run(const move_lanes<T> &x, const move_params &p, const double *recips) {
         const npy_intp w = p.window;
@@ -827,17 +827,12 @@ struct move_sum_op {
             sum_slice<T, Mean, Pipelined>(s, p, scratch);
         }
     }
-    CORVANE_AVX512 __attribute__((flatten)) static void slice_avx512(const move_slice<T> &s,
-                                                                     const move_params &p,
-                                                                     void *scratch) {
-        slice_any<true>(s, p, scratch);
-    }
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
-            slice_avx512(s, p, scratch);
-        } else {
-            slice_any(s, p, scratch);
-        }
+        // The pipelined steady phase needs vector compares of 64-bit
+        // integers: AVX2 has them, the x86-64 baseline does not.
+        isa_dispatch([&](auto tag) {
+            slice_any<decltype(tag)::level != isa::base>(s, p, scratch);
+        });
     }
 
     template <bool Wide = false>
@@ -861,17 +856,10 @@ struct move_sum_op {
             }
         }
     }
-    CORVANE_AVX512 __attribute__((flatten)) static void lanes_avx512(const move_lanes<T> &s,
-                                                                     const move_params &p,
-                                                                     void *scratch) {
-        lanes_any<true>(s, p, scratch);
-    }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
-        if (have_avx512()) {
-            lanes_avx512(s, p, scratch);
-        } else {
-            lanes_any(s, p, scratch);
-        }
+        isa_dispatch([&](auto tag) {
+            lanes_any<decltype(tag)::level == isa::avx512>(s, p, scratch);
+        });
     }
 };
 

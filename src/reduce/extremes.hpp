@@ -165,27 +165,18 @@ npy_intp extreme_and_first(const char *x, npy_intp n, T &best) {
     return at;
 }
 
-// The kernels for processors with AVX-512: four times the baseline's lanes,
-// and the 64-bit integer compares and minima that SSE2 lacks.
-template <class T, bool Max>
-CORVANE_AVX512 __attribute__((flatten, noinline)) T extreme_value_avx512(const char *x,
-                                                                          npy_intp n) {
-    return extreme_value_run<T, Max, 64>(x, n);
-}
-template <class T, bool Max>
-CORVANE_AVX512 __attribute__((flatten, noinline)) npy_intp extreme_and_first_avx512(
-    const char *x, npy_intp n, T &best) {
-    return extreme_and_first<T, Max, 64>(x, n, best);
-}
-
-// Runs at least this long take the AVX-512 kernels.
+// Runs at least this long take the kernels compiled for the widest vectors
+// the processor has (AVX2: twice the baseline's lanes and 64-bit integer
+// compares; AVX-512: four times, and 64-bit minima too).
 inline constexpr npy_intp wide_run = 64;
 
 // extreme_value_run, on the widest vectors the processor has.
 template <class T, bool Max>
 inline T extreme_value_scan(const char *x, npy_intp n) {
-    if (n >= wide_run && have_avx512()) {
-        return extreme_value_avx512<T, Max>(x, n);
+    if (n >= wide_run) {
+        return isa_dispatch([&](auto tag) {
+            return extreme_value_run<T, Max, decltype(tag)::vector_bytes>(x, n);
+        });
     }
     return extreme_value_run<T, Max>(x, n);
 }

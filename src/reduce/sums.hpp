@@ -29,6 +29,7 @@ struct nansum_op {
     using W = sum_of<T>;
     using acc = plain_sum_acc<T>;
     static constexpr bool counts = false;
+    static constexpr bool narrow_term = true;
     static acc init() { return acc{}; }
     // The running sum starts at +0 and never becomes -0, so adding +0 for a
     // NaN is the same as skipping it.
@@ -61,6 +62,7 @@ struct nanmean_op {
     using W = double;
     using acc = sum_acc<double>;
     static constexpr bool counts = true;
+    static constexpr bool narrow_term = true;
     static acc init() { return {0.0, 0}; }
     static W term(T x) { return static_cast<W>(zero_if_nan(x)); }
     template <class V>
@@ -84,6 +86,7 @@ struct ss_op {
     using W = sum_of<T>;
     using acc = plain_sum_acc<T>;
     static constexpr bool counts = false;
+    static constexpr bool narrow_term = false;
     static acc init() { return acc{}; }
     static W term(T x) {
         const W w = static_cast<W>(x);

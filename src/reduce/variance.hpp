@@ -29,6 +29,7 @@ struct nanvar_op {
     using W = double;
     using acc = sum_acc<double>;
     static constexpr bool counts = true;
+    static constexpr bool narrow_term = true;
 
     npy_intp ddof = 0;
     // Integer slices along an axis: multiply by r1 = 1/L and r2 = 1/(L - ddof)
@@ -43,6 +44,7 @@ struct nanvar_op {
         using W = double;
         using acc = sum_acc<double>;
         static constexpr bool counts = false;
+        static constexpr bool narrow_term = false;
         R mean = R(0);
         static acc init() { return {0.0, 0}; }
         W term(T x) const {

@@ -44,6 +44,9 @@
 //   W term(in x) const;               // what x adds to the sum (no order)
 //   template <class V> V wide_term(V w) const;
 //       the same for a vector of elements widened to float64 (W is double)
+//   static constexpr bool narrow_term;
+//       term() tests x before widening it (a NaN test, say): across lanes of
+//       float32 the compiler then keeps the masks narrow, which is cheaper
 //
 // add(s, x) must then be s.sum += term(x) (and s.n += !is_nan(x) when counting).
 // The terms are formed a few at a time in vector registers, off the critical
@@ -59,6 +62,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "frame/intrinsics.hpp"
 
@@ -159,42 +163,66 @@ inline V zero_where_nan(V w, V v) {
 // The same for one element (a select, for loops the compiler vectorises).
 inline double zero_where_nan(double w, double v) { return w == w ? v : 0.0; }
 
-// Eight float64 lanes: one AVX-512 register, used only in code compiled for it.
-using wide8 = __m512d;
-typedef int64_t wide8_mask __attribute__((vector_size(64)));
+// N lanes of T (GCC's vector extension).
+template <class T, int N>
+struct lanes_of {
+    typedef T type __attribute__((vector_size(sizeof(T) * N)));
+};
+template <class T, int N>
+using lanes_vec = typename lanes_of<T, N>::type;
 
-// zero_where_nan in an AVX-512 mask register.
-CORVANE_AVX512 inline wide8 zero_where_nan(wide8 w, wide8 v) {
-    return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), v);
-}
+// V float64 lanes in one vector register: SSE2 (2), AVX2 (4), AVX-512 (8).
+template <int V>
+using wide_vec = std::conditional_t<V == 8, __m512d, std::conditional_t<V == 4, __m256d, wide2>>;
 
-// Adds one to the lanes of `count` where w is not NaN.
-CORVANE_AVX512 inline __m512i count_numbers(__m512i count, wide8 w) {
-    return _mm512_mask_add_epi64(count, _mm512_cmp_pd_mask(w, w, _CMP_ORD_Q), count,
-                                 _mm512_set1_epi64(1));
-}
+// Float32 lanes to float64 in one instruction (a generic conversion is
+// split in halves), for the targets that have it.
+CORVANE_AVX2 inline __m256d widen(lanes_vec<float, 4> x) { return _mm256_cvtps_pd(x); }
+CORVANE_AVX512 inline __m512d widen(lanes_vec<float, 8> x) { return _mm512_cvtps_pd(x); }
 
-// The sum of the lanes of a count.
-CORVANE_AVX512 inline npy_intp count_total(__m512i count) {
-    return _mm512_reduce_add_epi64(count);
-}
-
-// Elements i .. i + 7 of a slice, widened to float64.
-template <class T>
-CORVANE_AVX512 inline wide8 load_wide8(const char *p, npy_intp i, npy_intp stride, bool packed) {
+// Elements i .. i + V - 1 of a slice, widened to float64.
+template <class T, int V>
+inline wide_vec<V> load_wide(const char *p, npy_intp i, npy_intp stride, bool packed) {
     constexpr npy_intp size = sizeof(T);
-    T b[8];
+    T b[V];
     const char *q = p + i * size;
     if (!packed) {
-        for (int l = 0; l < 8; l++) {
+        for (int l = 0; l < V; l++) {
             b[l] = load<T>(p + (i + l) * stride);
         }
         q = reinterpret_cast<const char *>(b);
     }
     if constexpr (std::is_same_v<T, float>) {
-        return _mm512_cvtps_pd(_mm256_loadu_ps(reinterpret_cast<const float *>(q)));
+        return widen(load<lanes_vec<float, V>>(q));
     } else {
-        return _mm512_loadu_pd(q);
+        return load<wide_vec<V>>(q);
+    }
+}
+
+// The shuffle that interleaves blocks of H lanes of two V-lane vectors: the
+// low (Hi false) or high half of a butterfly step of a transpose.
+template <class M, int V, int H, bool Hi, size_t... I>
+inline M butterfly_mask(std::index_sequence<I...>) {
+    return M{static_cast<int64_t>(Hi ? ((I & H) ? V + I : I + H) : ((I & H) ? V + I - H : I))...};
+}
+
+// Transposes V vectors of V lanes in place: afterwards x[c] holds lane c
+// of every vector, in the order of the vectors.
+template <int V, int H = 1>
+inline void transpose(wide_vec<V> *x) {
+    if constexpr (H < V) {
+        using M = lanes_vec<int64_t, V>;
+        const M lo = butterfly_mask<M, V, H, false>(std::make_index_sequence<V>{});
+        const M hi = butterfly_mask<M, V, H, true>(std::make_index_sequence<V>{});
+        for (int i = 0; i < V; i++) {
+            if ((i & H) == 0) {
+                const wide_vec<V> a = x[i];
+                const wide_vec<V> b = x[i + H];
+                x[i] = __builtin_shuffle(a, b, lo);
+                x[i + H] = __builtin_shuffle(a, b, hi);
+            }
+        }
+        transpose<V, 2 * H>(x);
     }
 }
 
@@ -225,85 +253,78 @@ inline void load_wide4(const char *p, npy_intp i, npy_intp stride, bool packed, 
     }
 }
 
-// Feeds K slices of a summing operation, slice k by op_at(k). N (4, or 8
-// in code compiled for AVX-512) elements of a slice at a time are widened
-// and turned into terms in vector registers, with masks and no branches,
-// then added to the slice's sum one after the other; the K chains of adds
-// run side by side, each in its own order. Forming the terms is off the
-// chains' critical path.
-template <int K, class Op, class OpAt, int N = 4>
+// Feeds K slices of a summing operation, slice k by op_at(k). A few
+// elements of a slice at a time are widened and turned into terms in vector
+// registers, with masks and no branches, then added to the slice's sum one
+// after the other; the K chains of adds run side by side, each in its own
+// order. Forming the terms is off the chains' critical path.
+//
+// V is the number of float64 lanes of the target's vectors. With V = 2 the
+// terms of four elements are added as scalars. With wider vectors (K a
+// multiple of V), V slices' terms for elements j .. j + V - 1 are transposed
+// so that vector c holds element j + c of each of them: adding the V vectors
+// in turn adds every slice's terms in its own order, V slices per instruction.
+template <int K, class Op, class OpAt, int V = 2>
 inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, npy_intp len,
                        npy_intp stride) {
     using T = typename Op::in;
     static_assert(std::is_same_v<typename Op::W, double>);
     const bool packed = stride == static_cast<npy_intp>(sizeof(T));
     double sum[K];
-    wide2_mask count[K];
+    npy_intp cnt[K];
     for (int k = 0; k < K; k++) {
         sum[k] = s[k].sum;
-        count[k] = wide2_mask{};
+        cnt[k] = 0;
     }
     npy_intp j = 0;
-    if constexpr (N == 8) {
-        // Eight slices' terms for elements j .. j + 7, transposed so that
-        // vector c holds element j + c of every slice: adding the eight
-        // vectors in turn adds each slice's terms in its own order, eight
-        // slices per instruction.
-        static_assert(K == 8);
-        __m512i count8[K];
+    if constexpr (V > 2) {
+        static_assert(K % V == 0);
+        constexpr int G = K / V;
+        using D = wide_vec<V>;
+        using M = lanes_vec<int64_t, V>;
+        D acc[G];
+        M count[K];
         for (int k = 0; k < K; k++) {
-            count8[k] = __m512i{};
+            acc[k / V][k % V] = sum[k];
+            count[k] = M{};
         }
-        wide8 acc;
-        for (int k = 0; k < K; k++) {
-            acc[k] = sum[k];
-        }
-        for (; j + N <= len; j += N) {
-            wide8 r[8];
-            for (int k = 0; k < K; k++) {
-                const wide8 w = load_wide8<T>(p[k], j, stride, packed);
-                r[k] = op_at(k).wide_term(w);
-                if constexpr (Op::counts) {
-                    count8[k] = count_numbers(count8[k], w);
+        // One loop for packed slices and one for strided ones.
+        auto blocks = [&](auto is_packed) {
+            for (; j + V <= len; j += V) {
+                for (int g = 0; g < G; g++) {
+                    D r[V];
+                    for (int l = 0; l < V; l++) {
+                        const int k = g * V + l;
+                        const D w = load_wide<T, V>(p[k], j, stride, is_packed);
+                        r[l] = op_at(k).wide_term(w);
+                        if constexpr (Op::counts) {
+                            count[k] -= (w == w);  // a true lane is -1
+                        }
+                    }
+                    transpose<V>(r);
+                    for (int c = 0; c < V; c++) {
+                        acc[g] += r[c];
+                    }
                 }
             }
-            const wide8_mask lo2 = {0, 8, 2, 10, 4, 12, 6, 14};
-            const wide8_mask hi2 = {1, 9, 3, 11, 5, 13, 7, 15};
-            const wide8_mask lo4 = {0, 1, 8, 9, 4, 5, 12, 13};
-            const wide8_mask hi4 = {2, 3, 10, 11, 6, 7, 14, 15};
-            const wide8_mask lo8 = {0, 1, 2, 3, 8, 9, 10, 11};
-            const wide8_mask hi8 = {4, 5, 6, 7, 12, 13, 14, 15};
-            wide8 t[8];
-            for (int q = 0; q < 8; q += 2) {
-                t[q] = __builtin_shuffle(r[q], r[q + 1], lo2);
-                t[q + 1] = __builtin_shuffle(r[q], r[q + 1], hi2);
-            }
-            // u[0..3]: elements (0, 4), (2, 6), (1, 5), (3, 7) of slices 0-3;
-            // u[4..7]: the same of slices 4-7.
-            wide8 u[8];
-            for (int h = 0; h < 8; h += 4) {
-                u[h] = __builtin_shuffle(t[h], t[h + 2], lo4);
-                u[h + 1] = __builtin_shuffle(t[h], t[h + 2], hi4);
-                u[h + 2] = __builtin_shuffle(t[h + 1], t[h + 3], lo4);
-                u[h + 3] = __builtin_shuffle(t[h + 1], t[h + 3], hi4);
-            }
-            acc += __builtin_shuffle(u[0], u[4], lo8);  // element j
-            acc += __builtin_shuffle(u[2], u[6], lo8);  // j + 1
-            acc += __builtin_shuffle(u[1], u[5], lo8);  // j + 2
-            acc += __builtin_shuffle(u[3], u[7], lo8);  // j + 3
-            acc += __builtin_shuffle(u[0], u[4], hi8);  // j + 4
-            acc += __builtin_shuffle(u[2], u[6], hi8);  // j + 5
-            acc += __builtin_shuffle(u[1], u[5], hi8);  // j + 6
-            acc += __builtin_shuffle(u[3], u[7], hi8);  // j + 7
+        };
+        if (packed) {
+            blocks(std::true_type{});
+        } else {
+            blocks(std::false_type{});
         }
         for (int k = 0; k < K; k++) {
-            sum[k] = acc[k];
-            if constexpr (Op::counts) {
-                count[k][0] += count_total(count8[k]);
+            sum[k] = acc[k / V][k % V];
+            for (int l = 0; l < V; l++) {
+                cnt[k] += count[k][l];
             }
         }
     } else {
-        for (; j + N <= len; j += N) {
+        wide2_mask count[K];
+        for (int k = 0; k < K; k++) {
+            count[k] = wide2_mask{};
+        }
+        for (; j + 4 <= len; j += 4) {
             for (int k = 0; k < K; k++) {
                 const Op &op = op_at(k);
                 wide2 w0, w1;
@@ -319,10 +340,13 @@ inline void sum_slices(OpAt op_at, typename Op::acc *s, const char *const *p, np
                 }
             }
         }
+        for (int k = 0; k < K; k++) {
+            cnt[k] = count[k][0] + count[k][1];
+        }
     }
     for (int k = 0; k < K; k++) {
         const Op &op = op_at(k);
-        npy_intp c = count[k][0] + count[k][1];
+        npy_intp c = cnt[k];
         for (npy_intp i = j; i < len; i++) {
             const T x = load<T>(p[k] + i * stride);
             sum[k] += op.term(x);
@@ -564,11 +588,17 @@ inline void sum_rows(OpAt op_at, double *sum, npy_intp *cnt, npy_intp m, const c
                 const char *p = row + l * static_cast<npy_intp>(sizeof(T));
                 const Op &op = op_at(l);
                 double a = sum[l];
-                npy_intp c = 0;
+                // Counted in T's width: widening the masks of every row costs
+                // more than the count itself.
+                std::conditional_t<sizeof(T) == 8, int64_t, int32_t> c = 0;
                 for (int r = 0; r < R; r++) {
-                    const double w = static_cast<double>(load<T>(p + r * row_stride));
-                    a += op.wide_term(w);
-                    c += static_cast<npy_intp>(w == w);
+                    const T x = load<T>(p + r * row_stride);
+                    if constexpr (std::is_same_v<T, float> && Op::narrow_term) {
+                        a += op.term(x);
+                    } else {
+                        a += op.wide_term(static_cast<double>(x));
+                    }
+                    c += x == x;
                 }
                 sum[l] = a;
                 if constexpr (Op::counts) {
@@ -643,25 +673,12 @@ inline void sum_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
     }
 }
 
-// sum_lanes compiled for any x86-64 and for AVX-512 (chosen at run time).
-template <class Op>
-__attribute__((flatten)) void sum_lanes_plain(const Op &op, slice_iter &it, typename Op::out *y) {
-    sum_lanes(op, it, y);
-}
-template <class Op>
-CORVANE_AVX512 __attribute__((flatten)) void sum_lanes_avx512(const Op &op, slice_iter &it,
-                                                               typename Op::out *y) {
-    sum_lanes(op, it, y);
-}
-
 template <class Op>
 void reduce_lanes(const Op &op, slice_iter &it, typename Op::out *y) {
     if constexpr (summing<Op>) {
-        if (have_avx512()) {
-            sum_lanes_avx512(op, it, y);
-        } else {
-            sum_lanes_plain(op, it, y);
-        }
+        // Compiled for the widest vectors available, which the compiler's
+        // loops across lanes fill.
+        isa_dispatch([&](auto) { sum_lanes(op, it, y); });
         return;
     }
     using A = typename Op::acc;
@@ -705,8 +722,9 @@ inline void add_interleaved(OpAt op_at, typename Op::acc (&s)[K], const char *co
 // accumulation in a fixed order is a chain of dependent adds, bound by their
 // latency; K slices interleaved run K independent chains, each slice still in
 // its own order, so the results do not change. Operations with their own
-// vectorised scan or an early exit take the slices one at a time.
-template <class Op, int N = 4>
+// vectorised scan or an early exit take the slices one at a time. V: the
+// float64 lanes of the target's vectors (see sum_slices).
+template <class Op, int V = 2>
 inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     using A = typename Op::acc;
     constexpr int K = summing<Op> ? 8 : 4;
@@ -723,7 +741,7 @@ inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
             }
             if constexpr (summing<Op>) {
                 auto op_at = [&](int) -> const Op & { return op; };
-                sum_slices<K, Op, decltype(op_at), N>(op_at, s, p, len, stride);
+                sum_slices<K, Op, decltype(op_at), V>(op_at, s, p, len, stride);
             } else {
                 add_interleaved<K, Op>([&](int) -> const Op & { return op; }, s, p, len, stride);
             }
@@ -738,7 +756,7 @@ inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
                 // A slice that skips its second pass ignores what it gathered.
                 auto op2_at = [&](int k) -> const Op2 & { return op2[k]; };
                 if constexpr (summing<Op2>) {
-                    sum_slices<K, Op2, decltype(op2_at), N>(op2_at, t, p, len, stride);
+                    sum_slices<K, Op2, decltype(op2_at), V>(op2_at, t, p, len, stride);
                 } else {
                     add_interleaved<K, Op2>(op2_at, t, p, len, stride);
                 }
@@ -760,23 +778,20 @@ inline void reduce_slices_n(const Op &op, slice_iter &it, typename Op::out *y) {
     }
 }
 
-// reduce_slices_n compiled for any x86-64 and, for summing operations, for
-// AVX-512 with eight lanes per vector (chosen at run time).
-template <class Op>
-CORVANE_AVX512 __attribute__((flatten)) void reduce_slices_avx512(const Op &op, slice_iter &it,
-                                                                   typename Op::out *y) {
-    reduce_slices_n<Op, 8>(op, it, y);
-}
-
+// Summing operations run on 256-bit vectors where there are any: with
+// AVX-512, eight slices as two chains of four lanes were measured 1.15x
+// faster than one chain of eight. The others' vectorised scans choose for
+// themselves.
 template <class Op>
 void reduce_slices(const Op &op, slice_iter &it, typename Op::out *y) {
     if constexpr (summing<Op>) {
-        if (have_avx512()) {
-            reduce_slices_avx512(op, it, y);
-            return;
-        }
+        isa_dispatch([&](auto tag) {
+            constexpr int bytes = decltype(tag)::vector_bytes;
+            reduce_slices_n<Op, (bytes < 32 ? bytes : 32) / 8>(op, it, y);
+        });
+    } else {
+        reduce_slices_n<Op>(op, it, y);
     }
-    reduce_slices_n<Op, 4>(op, it, y);
 }
 
 }  // namespace detail

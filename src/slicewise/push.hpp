@@ -171,8 +171,11 @@ template <class T>
 using lane_pos = std::conditional_t<sizeof(T) == 8, int64_t, int32_t>;
 
 // Row i of `m` slices side by side (packed x and y, one element each), with
-// each slice's last value and its position in `last` and `last_pos`.
-template <class T>
+// each slice's last value and its position in `last` and `last_pos`. `Wide`:
+// the target has vectors with integer compares as wide as T (AVX2 and up),
+// where the loop runs as selects; a short-circuit `&&` there would become
+// branches around masked stores, 3x slower. Scalar code branches instead.
+template <class T, bool Wide>
 inline void push_lanes_row(const T *x, T *y, T *last, lane_pos<T> *last_pos, npy_intp m,
                            lane_pos<T> i, lane_pos<T> limit) {
     for (npy_intp l = 0; l < m; l++) {
@@ -180,7 +183,8 @@ inline void push_lanes_row(const T *x, T *y, T *last, lane_pos<T> *last_pos, npy
         const bool nan = is_nan(v);
         const T prev = last[l];
         const lane_pos<T> at = last_pos[l];
-        y[l] = nan && i - at <= limit ? prev : v;
+        const bool fill = Wide ? nan & (i - at <= limit) : nan && i - at <= limit;
+        y[l] = fill ? prev : v;
         last[l] = nan ? prev : v;
         last_pos[l] = nan ? at : i;
     }
@@ -203,7 +207,7 @@ bool lanes_pay(const pair_iter &it) {
 
 // Every slice, a block of neighbouring slices at a time (see lanes_pay);
 // backward, the rows are taken from the last.
-template <class T, bool Back>
+template <class T, bool Back, bool Wide>
 void push_lanes(pair_iter &it, npy_intp limit) {
     using P = lane_pos<T>;
     const int last_dim = it.outer_last;
@@ -236,20 +240,21 @@ void push_lanes(pair_iter &it, npy_intp limit) {
                 out_step = -out_step;
             }
             for (npy_intp i = 0; i < len; i++, x += in_step, y += out_step) {
-                push_lanes_row<T>(reinterpret_cast<const T *>(x), reinterpret_cast<T *>(y), last,
+                push_lanes_row<T, Wide>(reinterpret_cast<const T *>(x), reinterpret_cast<T *>(y), last,
                                   last_pos, m, static_cast<P>(i), lane_limit);
             }
         }
     }
 }
 
-// The slice loops of the float kernels, compiled for any x86-64 and for
-// AVX-512 (chosen at run time; everything they call inlined into them).
-template <class T, bool Simd, bool Back>
+// The slice loops of the float kernels, compiled for each vector level
+// (chosen at run time; everything they call inlined into them), level L:
+// with AVX-512, packed slices take push_run_avx512.
+template <class T, isa L, bool Back>
 void push_slices(pair_iter &it, npy_intp limit) {
     const npy_intp len = it.axis_length;
     if (lanes_pay<T>(it)) {
-        push_lanes<T, Back>(it, limit);
+        push_lanes<T, Back, L != isa::base>(it, limit);
         return;
     }
     const bool packed = it.in_step == static_cast<npy_intp>(sizeof(T)) &&
@@ -266,7 +271,7 @@ void push_slices(pair_iter &it, npy_intp limit) {
         }
     }
     for (; it.more(); it.next()) {
-        if constexpr (Simd) {
+        if constexpr (L == isa::avx512) {
             if (packed) {
                 push_run_avx512<T, Back>(reinterpret_cast<const T *>(it.in_ptr),
                                          reinterpret_cast<T *>(it.out_ptr), len, limit);
@@ -280,14 +285,6 @@ void push_slices(pair_iter &it, npy_intp limit) {
             push_slice<T>(it.in_ptr, it.in_step, it.out_ptr, it.out_step, len, limit);
         }
     }
-}
-template <class T, bool Back>
-__attribute__((flatten)) void push_slices_plain(pair_iter &it, npy_intp limit) {
-    push_slices<T, false, Back>(it, limit);
-}
-template <class T, bool Back>
-CORVANE_AVX512 __attribute__((flatten)) void push_slices_avx512(pair_iter &it, npy_intp limit) {
-    push_slices<T, true, Back>(it, limit);
 }
 
 }  // namespace detail
@@ -310,14 +307,11 @@ PyObject *fill_axis(PyArrayObject *a, int axis, int n) {
         pair_iter it;
         pair_iter_init(it, a, y.array(), axis);
         const npy_intp limit = n < 0 ? NPY_MAX_INTP : n;
-        const bool simd = have_avx512();
         if (it.axis_length != 0) {
             gil_released nogil(worth_releasing(PyArray_SIZE(a)));
-            if (simd) {
-                detail::push_slices_avx512<T, Back>(it, limit);
-            } else {
-                detail::push_slices_plain<T, Back>(it, limit);
-            }
+            isa_dispatch([&](auto tag) {
+                detail::push_slices<T, decltype(tag)::level, Back>(it, limit);
+            });
         }
     }
     return y.release();
