@@ -32,6 +32,7 @@
 #include <type_traits>
 
 #include "frame/cpu.hpp"
+#include "move/extreme_strips.hpp"
 #include "move/kernel_frame.hpp"
 
 namespace corvane {
@@ -40,6 +41,8 @@ template <class T, bool Max, bool Arg>
 struct move_extreme_op {
     using in = T;
     using O = move_out<T>;
+    static constexpr bool max = Max;
+    static constexpr bool arg = Arg;
 
     static constexpr const char *name = Max ? (Arg ? "move_argmax" : "move_max")
                                             : (Arg ? "move_argmin" : "move_min");
@@ -870,9 +873,13 @@ struct move_extreme_op {
         lanes_any(s, p, scratch);
     }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        using strips = extreme_strips<move_extreme_op>;
         const npy_intp g = lane_group(p.window);
         scratch_block tables;
-        if (!tabled(p.window) ||
+        if (tabled(p.window) && have_avx512() && strips::fits(s) &&
+            tables.allocate(strips::table_bytes(p.window, s.count))) {
+            strips::run(s, p, tables.get());
+        } else if (!tabled(p.window) ||
             !tables.allocate(lanes_bytes(p.window, s.count < g ? s.count : g))) {
             // One lane after the other (same results), in the call's scratch.
             for (npy_intp l = 0; l < s.count; l++) {

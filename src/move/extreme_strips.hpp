@@ -1,0 +1,252 @@
+// move_min, move_max, move_argmin, move_argmax over lanes that sit next to
+// each other in memory (a window along a non-innermost axis of a C-ordered
+// array), with AVX-512.
+//
+// One vector holds eight neighbouring lanes, so a row of the input is read
+// and the output written with plain (masked) loads and stores. The lanes are
+// walked in strips of a few vectors, each strip down the whole slice length,
+// so that one block's table (see extremes.hpp) stays in the first- or
+// second-level cache: w rows of a strip, not w rows of every lane. Per block
+// a forward pass keeps the running extreme, its position and the count in
+// registers and meets the previous block's suffixes from the table, writing
+// the outputs; a backward pass over the same rows, still in the cache, then
+// writes the block's own suffixes over them. The last block needs no
+// suffixes. Each input row is thus read twice, once from memory, and only one
+// table is written.
+//
+// A table row holds, for each vector of the strip, the suffix extreme (eight
+// float64), and where they are needed its position and the count of non-NaN
+// values (eight int32 each). Positions are counted from the start of the
+// block that reads them, so the previous block's run from -w to -1 and a
+// window's output is the offset in the block minus the position. Every
+// comparison is the scalar walk's, on the same float64 values, so the
+// results are the same bits.
+#pragma once
+
+#include "frame/intrinsics.hpp"
+
+#include <cstdint>
+
+#include "frame/cpu.hpp"
+#include "move/kernel_frame.hpp"
+
+namespace corvane {
+
+template <class Op>
+struct extreme_strips {
+    using T = typename Op::in;
+    using O = typename Op::O;
+    static constexpr bool Max = Op::max;
+    static constexpr bool Arg = Op::arg;
+    // Integers have no NaN: their counts are the window's length.
+    static constexpr bool counted = is_float<T>;
+    static constexpr npy_intp vector_lanes = 8;
+    // Vectors per strip: four chains of dependent compares in flight, and a
+    // window of 100 keeps its table (50 KiB) in the second-level cache.
+    static constexpr int width = 4;
+    // Bytes of one vector's entries in a table row.
+    static constexpr npy_intp entry_bytes = 64 + (Arg ? 32 : 0) + (counted ? 32 : 0);
+
+    // Lanes with their elements side by side, input and output.
+    static bool fits(const move_lanes<T> &s) {
+        return s.in_lane == static_cast<npy_intp>(sizeof(T)) &&
+               s.out_lane == static_cast<npy_intp>(sizeof(O));
+    }
+    static npy_intp table_bytes(npy_intp w, npy_intp count) {
+        const npy_intp vectors = (count + vector_lanes - 1) / vector_lanes;
+        return (w + 1) * (vectors < width ? vectors : width) * entry_bytes;
+    }
+
+    // The entries of vector v in row r of a strip of V vectors.
+    template <int V>
+    struct table {
+        char *base;
+        static constexpr npy_intp row = V * entry_bytes;
+        double *val(npy_intp r, int v) const {
+            return reinterpret_cast<double *>(base + r * row + v * 64);
+        }
+        __m256i *pos(npy_intp r, int v) const {
+            return reinterpret_cast<__m256i *>(base + r * row + V * 64 + v * 32);
+        }
+        __m256i *cnt(npy_intp r, int v) const {
+            return reinterpret_cast<__m256i *>(base + r * row + V * (Arg ? 96 : 64) + v * 32);
+        }
+    };
+
+    // The outputs of rows start .. start + len - 1; First: the slice's first
+    // block, which has no block before it.
+    template <int V, bool First>
+    CORVANE_AVX512 static void forward(const move_lanes<T> &s, const move_params &p, table<V> t,
+                                       npy_intp start, npy_intp len, __mmask8 tail) {
+        const npy_intp m = p.min_count;
+        const __m512d worst = _mm512_set1_pd(Op::worst);
+        const __m512d nan = _mm512_set1_pd(nan_of<double>());
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i one = _mm256_set1_epi32(1);
+        const __m256i need = _mm256_set1_epi32(static_cast<int32_t>(m));
+        __m512d best[V];
+        __m256i best_pos[V];
+        __m256i best_cnt[V];
+        __mmask8 has[V];  // lanes whose best is a value of the block
+        for (int v = 0; v < V; v++) {
+            best[v] = worst;
+            best_pos[v] = zero;
+            best_cnt[v] = zero;
+            has[v] = 0;
+        }
+        for (npy_intp j = 0; j < len; j++) {
+            const char *in = s.in + (start + j) * s.in_step;
+            char *out = s.out + (start + j) * s.out_step;
+            const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j));
+            // Integers: only the first block has outputs before min_count
+            // values.
+            const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
+            for (int v = 0; v < V; v++) {
+                const __mmask8 k = v == V - 1 ? tail : 0xFF;
+                const __m512d x =
+                    Op::load_row(in + v * vector_lanes * static_cast<npy_intp>(sizeof(T)), k);
+                const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    best_pos[v] = _mm256_mask_mov_epi32(best_pos[v], Op::less_equal(x, best[v]), jv);
+                    has[v] |= real;
+                }
+                // A NaN leaves the extreme as it is, as in the scalar walk.
+                best[v] = Max ? _mm512_mask_max_pd(best[v], real, best[v], x)
+                              : _mm512_mask_min_pd(best[v], real, best[v], x);
+                const __m512d lv = First ? worst : _mm512_loadu_pd(t.val(j + 1, v));
+                __mmask8 none = lead;
+                if constexpr (counted) {
+                    best_cnt[v] = _mm256_mask_add_epi32(best_cnt[v], real, best_cnt[v], one);
+                    const __m256i lc = First ? zero : _mm256_loadu_si256(t.cnt(j + 1, v));
+                    none = _mm256_cmplt_epi32_mask(_mm256_add_epi32(lc, best_cnt[v]), need);
+                }
+                __m512d y;
+                if constexpr (Arg) {
+                    // Without a value of the block, the previous block's
+                    // position; with neither, the count makes the output NaN.
+                    const __m256i lp = First ? zero : _mm256_loadu_si256(t.pos(j + 1, v));
+                    const __mmask8 right_wins = has[v] & Op::less_equal(best[v], lv);
+                    y = _mm512_cvtepi32_pd(
+                        _mm256_sub_epi32(jv, _mm256_mask_mov_epi32(lp, right_wins, best_pos[v])));
+                } else {
+                    y = Op::pick(lv, best[v]);
+                }
+                y = _mm512_mask_mov_pd(y, none, nan);
+                Op::store_row(out + v * vector_lanes * static_cast<npy_intp>(sizeof(O)), k, y);
+            }
+        }
+    }
+
+    // The suffixes of the w rows from start into the table, positions
+    // counted from start + w.
+    template <int V>
+    CORVANE_AVX512 static void backward(const move_lanes<T> &s, npy_intp w, table<V> t,
+                                        npy_intp start, __mmask8 tail) {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i one = _mm256_set1_epi32(1);
+        __m512d run[V];
+        __m256i run_pos[V];
+        __m256i run_cnt[V];
+        __mmask8 has[V];
+        for (int v = 0; v < V; v++) {
+            run[v] = _mm512_set1_pd(Op::worst);
+            run_pos[v] = zero;
+            run_cnt[v] = zero;
+            has[v] = 0;
+        }
+        for (npy_intp j = w - 1; j >= 0; j--) {
+            const char *in = s.in + (start + j) * s.in_step;
+            const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j - w));
+            for (int v = 0; v < V; v++) {
+                const __mmask8 k = v == V - 1 ? tail : 0xFF;
+                const __m512d x =
+                    Op::load_row(in + v * vector_lanes * static_cast<npy_intp>(sizeof(T)), k);
+                const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+                if constexpr (Arg) {
+                    const __mmask8 take = Op::less(x, run[v]) | (real & ~has[v]);
+                    run_pos[v] = _mm256_mask_mov_epi32(run_pos[v], take, jv);
+                    has[v] |= real;
+                    _mm256_storeu_si256(t.pos(j, v), run_pos[v]);
+                }
+                run[v] = Op::pick(x, run[v]);
+                _mm512_storeu_pd(t.val(j, v), run[v]);
+                if constexpr (counted) {
+                    run_cnt[v] = _mm256_mask_add_epi32(run_cnt[v], real, run_cnt[v], one);
+                    _mm256_storeu_si256(t.cnt(j, v), run_cnt[v]);
+                }
+            }
+        }
+    }
+
+    // One strip of V vectors, the last of them holding the lanes in `tail`.
+    template <int V>
+    CORVANE_AVX512 static void strip(const move_lanes<T> &s, const move_params &p, char *scratch,
+                                     __mmask8 tail) {
+        const npy_intp w = p.window;
+        const table<V> t{scratch};
+        // Row w, the window that is exactly one block, is empty for good.
+        for (int v = 0; v < V; v++) {
+            _mm512_storeu_pd(t.val(w, v), _mm512_set1_pd(Op::worst));
+            if constexpr (Arg) {
+                _mm256_storeu_si256(t.pos(w, v), _mm256_setzero_si256());
+            }
+            if constexpr (counted) {
+                _mm256_storeu_si256(t.cnt(w, v), _mm256_setzero_si256());
+            }
+        }
+        for (npy_intp start = 0; start < s.n; start += w) {
+            const npy_intp len = s.n - start < w ? s.n - start : w;
+            if (start == 0) {
+                forward<V, true>(s, p, t, start, len, tail);
+            } else {
+                forward<V, false>(s, p, t, start, len, tail);
+            }
+            if (start + len < s.n) {
+                backward<V>(s, w, t, start, tail);
+            }
+        }
+    }
+
+    // Lanes c .. c + count - 1 of s.
+    static move_lanes<T> lanes_from(const move_lanes<T> &s, npy_intp c, npy_intp count) {
+        move_lanes<T> r = s;
+        r.in += c * s.in_lane;
+        r.out += c * s.out_lane;
+        r.count = count;
+        return r;
+    }
+
+    // All lanes of s (fits(s)), with a scratch block of table_bytes.
+    CORVANE_AVX512 static void run(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        char *table = static_cast<char *>(scratch);
+        constexpr npy_intp strip_lanes = width * vector_lanes;
+        npy_intp c = 0;
+        for (; c + strip_lanes <= s.count; c += strip_lanes) {
+            strip<width>(lanes_from(s, c, strip_lanes), p, table, 0xFF);
+        }
+        const npy_intp rest = s.count - c;
+        if (rest == 0) {
+            return;
+        }
+        const move_lanes<T> r = lanes_from(s, c, rest);
+        const npy_intp last = rest % vector_lanes;
+        const __mmask8 tail = last == 0 ? 0xFF : static_cast<__mmask8>((1u << last) - 1);
+        switch ((rest + vector_lanes - 1) / vector_lanes) {
+            case 1:
+                strip<1>(r, p, table, tail);
+                break;
+            case 2:
+                strip<2>(r, p, table, tail);
+                break;
+            case 3:
+                strip<3>(r, p, table, tail);
+                break;
+            default:
+                static_assert(width == 4);
+                strip<4>(r, p, table, tail);
+                break;
+        }
+    }
+};
+
+}  // namespace corvane
