@@ -30,6 +30,7 @@
 #include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
 
+
 namespace corvane {
 
 template <class Op>
@@ -44,6 +45,9 @@ struct extreme_strips {
     // Vectors per strip: four chains of dependent compares in flight, and a
     // window of 100 keeps its table (50 KiB) in the second-level cache.
     static constexpr int width = 4;
+    // Rows between the one read and the one fetched ahead: the processor's
+    // own prefetchers do not follow a stride of a whole row.
+    static constexpr npy_intp ahead = 8;
     // Bytes of one vector's entries in a table row.
     static constexpr npy_intp entry_bytes = 64 + (Arg ? 32 : 0) + (counted ? 32 : 0);
 
@@ -101,6 +105,17 @@ struct extreme_strips {
             // Integers: only the first block has outputs before min_count
             // values.
             const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
+            {
+                const npy_intp f = start + j + ahead < s.n ? start + j + ahead : s.n - 1;
+                const char *in_ahead = s.in + f * s.in_step;
+                char *out_ahead = s.out + f * s.out_step;
+                for (npy_intp b = 0; b < V * vector_lanes * npy_intp(sizeof(T)); b += 64) {
+                    _mm_prefetch(in_ahead + b, _MM_HINT_T0);
+                }
+                for (npy_intp b = 0; b < V * vector_lanes * npy_intp(sizeof(O)); b += 64) {
+                    _mm_prefetch(out_ahead + b, _MM_HINT_T0);
+                }
+            }
             for (int v = 0; v < V; v++) {
                 const __mmask8 k = v == V - 1 ? tail : 0xFF;
                 const __m512d x =
@@ -216,6 +231,19 @@ struct extreme_strips {
         return r;
     }
 
+    // A strip of the given number of vectors (1 .. V).
+    template <int V>
+    CORVANE_AVX512 static void strip_of(const move_lanes<T> &s, const move_params &p, char *table,
+                                        npy_intp vectors, __mmask8 tail) {
+        if constexpr (V > 1) {
+            if (vectors < V) {
+                strip_of<V - 1>(s, p, table, vectors, tail);
+                return;
+            }
+        }
+        strip<V>(s, p, table, tail);
+    }
+
     // All lanes of s (fits(s)), with a scratch block of table_bytes.
     CORVANE_AVX512 static void run(const move_lanes<T> &s, const move_params &p, void *scratch) {
         char *table = static_cast<char *>(scratch);
@@ -228,24 +256,9 @@ struct extreme_strips {
         if (rest == 0) {
             return;
         }
-        const move_lanes<T> r = lanes_from(s, c, rest);
         const npy_intp last = rest % vector_lanes;
         const __mmask8 tail = last == 0 ? 0xFF : static_cast<__mmask8>((1u << last) - 1);
-        switch ((rest + vector_lanes - 1) / vector_lanes) {
-            case 1:
-                strip<1>(r, p, table, tail);
-                break;
-            case 2:
-                strip<2>(r, p, table, tail);
-                break;
-            case 3:
-                strip<3>(r, p, table, tail);
-                break;
-            default:
-                static_assert(width == 4);
-                strip<4>(r, p, table, tail);
-                break;
-        }
+        strip_of<width>(lanes_from(s, c, rest), p, table, (rest + vector_lanes - 1) / vector_lanes, tail);
     }
 };
 
