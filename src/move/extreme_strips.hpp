@@ -77,33 +77,88 @@ struct extreme_strips {
         }
     };
 
+    // The running extreme of eight lanes from the start of a block: its
+    // value, position and count, and the lanes that have one.
+    struct prefix {
+        __m512d best;
+        __m256i pos;
+        __m256i cnt;
+        __mmask8 has;
+    };
+    CORVANE_AVX512 static prefix no_prefix() {
+        return {_mm512_set1_pd(Op::worst), _mm256_setzero_si256(), _mm256_setzero_si256(), 0};
+    }
+    // Row j of the block (x) enters r; returns the outputs there, the window
+    // being the previous block's suffixes from j + 1 (row j + 1 of the
+    // table; none for the first block) followed by r. lead: the outputs
+    // before min_count values (integers; floats go by the count).
+    template <bool First>
+    CORVANE_AVX512 static __m512d prefix_step(prefix &r, npy_intp j, __m512d x, const double *lv_at,
+                                              const __m256i *lp_at, const __m256i *lc_at,
+                                              __mmask8 lead, npy_intp m) {
+        const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j));
+        const __m256i zero = _mm256_setzero_si256();
+        const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+        if constexpr (Arg) {
+            r.pos = _mm256_mask_mov_epi32(r.pos, Op::less_equal(x, r.best), jv);
+            r.has |= real;
+        }
+        // A NaN leaves the extreme as it is, as in the scalar walk.
+        r.best = Max ? _mm512_mask_max_pd(r.best, real, r.best, x)
+                     : _mm512_mask_min_pd(r.best, real, r.best, x);
+        const __m512d lv = First ? _mm512_set1_pd(Op::worst) : _mm512_loadu_pd(lv_at);
+        __mmask8 none = lead;
+        if constexpr (counted) {
+            r.cnt = _mm256_mask_add_epi32(r.cnt, real, r.cnt, _mm256_set1_epi32(1));
+            const __m256i lc = First ? zero : _mm256_loadu_si256(lc_at);
+            none = _mm256_cmplt_epi32_mask(_mm256_add_epi32(lc, r.cnt),
+                                           _mm256_set1_epi32(static_cast<int32_t>(m)));
+        }
+        __m512d y;
+        if constexpr (Arg) {
+            // Without a value of the block, the previous block's position;
+            // with neither, the count makes the output NaN.
+            const __m256i lp = First ? zero : _mm256_loadu_si256(lp_at);
+            const __mmask8 right_wins = r.has & Op::less_equal(r.best, lv);
+            y = _mm512_cvtepi32_pd(_mm256_sub_epi32(jv, _mm256_mask_mov_epi32(lp, right_wins, r.pos)));
+        } else {
+            y = Op::pick(lv, r.best);
+        }
+        return _mm512_mask_mov_pd(y, none, _mm512_set1_pd(nan_of<double>()));
+    }
+    // Row j of a block of w rows (x) enters the suffix r, which is then
+    // stored at the table's entries, its position counted from the next
+    // block's start.
+    CORVANE_AVX512 static void suffix_step(prefix &r, npy_intp j, npy_intp w, __m512d x,
+                                           double *val_at, __m256i *pos_at, __m256i *cnt_at) {
+        const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+        if constexpr (Arg) {
+            const __mmask8 take = Op::less(x, r.best) | (real & ~r.has);
+            r.pos = _mm256_mask_mov_epi32(r.pos, take, _mm256_set1_epi32(static_cast<int32_t>(j - w)));
+            r.has |= real;
+            _mm256_storeu_si256(pos_at, r.pos);
+        }
+        r.best = Op::pick(x, r.best);
+        _mm512_storeu_pd(val_at, r.best);
+        if constexpr (counted) {
+            r.cnt = _mm256_mask_add_epi32(r.cnt, real, r.cnt, _mm256_set1_epi32(1));
+            _mm256_storeu_si256(cnt_at, r.cnt);
+        }
+    }
+
     // The outputs of rows start .. start + len - 1; First: the slice's first
     // block, which has no block before it.
     template <int V, bool First>
     CORVANE_AVX512 static void forward(const move_lanes<T> &s, const move_params &p, table<V> t,
                                        npy_intp start, npy_intp len, __mmask8 tail) {
         const npy_intp m = p.min_count;
-        const __m512d worst = _mm512_set1_pd(Op::worst);
-        const __m512d nan = _mm512_set1_pd(nan_of<double>());
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i one = _mm256_set1_epi32(1);
-        const __m256i need = _mm256_set1_epi32(static_cast<int32_t>(m));
-        __m512d best[V];
-        __m256i best_pos[V];
-        __m256i best_cnt[V];
-        __mmask8 has[V];  // lanes whose best is a value of the block
+        prefix r[V];
         for (int v = 0; v < V; v++) {
-            best[v] = worst;
-            best_pos[v] = zero;
-            best_cnt[v] = zero;
-            has[v] = 0;
+            r[v] = no_prefix();
         }
         for (npy_intp j = 0; j < len; j++) {
             const char *in = s.in + (start + j) * s.in_step;
             char *out = s.out + (start + j) * s.out_step;
-            const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j));
-            // Integers: only the first block has outputs before min_count
-            // values.
             const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
             {
                 const npy_intp f = start + j + ahead < s.n ? start + j + ahead : s.n - 1;
@@ -118,77 +173,28 @@ struct extreme_strips {
             }
             for (int v = 0; v < V; v++) {
                 const __mmask8 k = v == V - 1 ? tail : 0xFF;
-                const __m512d x =
-                    Op::load_row(in + v * vector_lanes * static_cast<npy_intp>(sizeof(T)), k);
-                const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
-                if constexpr (Arg) {
-                    best_pos[v] = _mm256_mask_mov_epi32(best_pos[v], Op::less_equal(x, best[v]), jv);
-                    has[v] |= real;
-                }
-                // A NaN leaves the extreme as it is, as in the scalar walk.
-                best[v] = Max ? _mm512_mask_max_pd(best[v], real, best[v], x)
-                              : _mm512_mask_min_pd(best[v], real, best[v], x);
-                const __m512d lv = First ? worst : _mm512_loadu_pd(t.val(j + 1, v));
-                __mmask8 none = lead;
-                if constexpr (counted) {
-                    best_cnt[v] = _mm256_mask_add_epi32(best_cnt[v], real, best_cnt[v], one);
-                    const __m256i lc = First ? zero : _mm256_loadu_si256(t.cnt(j + 1, v));
-                    none = _mm256_cmplt_epi32_mask(_mm256_add_epi32(lc, best_cnt[v]), need);
-                }
-                __m512d y;
-                if constexpr (Arg) {
-                    // Without a value of the block, the previous block's
-                    // position; with neither, the count makes the output NaN.
-                    const __m256i lp = First ? zero : _mm256_loadu_si256(t.pos(j + 1, v));
-                    const __mmask8 right_wins = has[v] & Op::less_equal(best[v], lv);
-                    y = _mm512_cvtepi32_pd(
-                        _mm256_sub_epi32(jv, _mm256_mask_mov_epi32(lp, right_wins, best_pos[v])));
-                } else {
-                    y = Op::pick(lv, best[v]);
-                }
-                y = _mm512_mask_mov_pd(y, none, nan);
-                Op::store_row(out + v * vector_lanes * static_cast<npy_intp>(sizeof(O)), k, y);
+                const __m512d x = Op::load_row(in + v * vector_lanes * npy_intp(sizeof(T)), k);
+                const __m512d y = prefix_step<First>(r[v], j, x, t.val(j + 1, v), t.pos(j + 1, v),
+                                                     t.cnt(j + 1, v), lead, m);
+                Op::store_row(out + v * vector_lanes * npy_intp(sizeof(O)), k, y);
             }
         }
     }
 
-    // The suffixes of the w rows from start into the table, positions
-    // counted from start + w.
+    // The suffixes of the w rows from start into the table.
     template <int V>
     CORVANE_AVX512 static void backward(const move_lanes<T> &s, npy_intp w, table<V> t,
                                         npy_intp start, __mmask8 tail) {
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i one = _mm256_set1_epi32(1);
-        __m512d run[V];
-        __m256i run_pos[V];
-        __m256i run_cnt[V];
-        __mmask8 has[V];
+        prefix r[V];
         for (int v = 0; v < V; v++) {
-            run[v] = _mm512_set1_pd(Op::worst);
-            run_pos[v] = zero;
-            run_cnt[v] = zero;
-            has[v] = 0;
+            r[v] = no_prefix();
         }
         for (npy_intp j = w - 1; j >= 0; j--) {
             const char *in = s.in + (start + j) * s.in_step;
-            const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j - w));
             for (int v = 0; v < V; v++) {
                 const __mmask8 k = v == V - 1 ? tail : 0xFF;
-                const __m512d x =
-                    Op::load_row(in + v * vector_lanes * static_cast<npy_intp>(sizeof(T)), k);
-                const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
-                if constexpr (Arg) {
-                    const __mmask8 take = Op::less(x, run[v]) | (real & ~has[v]);
-                    run_pos[v] = _mm256_mask_mov_epi32(run_pos[v], take, jv);
-                    has[v] |= real;
-                    _mm256_storeu_si256(t.pos(j, v), run_pos[v]);
-                }
-                run[v] = Op::pick(x, run[v]);
-                _mm512_storeu_pd(t.val(j, v), run[v]);
-                if constexpr (counted) {
-                    run_cnt[v] = _mm256_mask_add_epi32(run_cnt[v], real, run_cnt[v], one);
-                    _mm256_storeu_si256(t.cnt(j, v), run_cnt[v]);
-                }
+                const __m512d x = Op::load_row(in + v * vector_lanes * npy_intp(sizeof(T)), k);
+                suffix_step(r[v], j, w, x, t.val(j, v), t.pos(j, v), t.cnt(j, v));
             }
         }
     }
