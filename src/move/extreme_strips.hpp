@@ -228,6 +228,113 @@ struct extreme_strips {
         }
     }
 
+    // Slices side by side that are each contiguous (a window along the
+    // last axis): lane q of a vector is slice q, read in tiles of eight
+    // positions of eight slices and transposed in registers, the outputs
+    // transposed back. Several groups of eight run at once, their chains
+    // independent.
+    static constexpr int row_groups = 2;
+    static constexpr npy_intp rows_at_once = row_groups * vector_lanes;
+    static npy_intp rows_table_bytes(npy_intp w) { return (w + 1) * row_groups * entry_bytes; }
+
+    // Rows start .. start + len - 1 of the slices at in (count of them; the
+    // others repeat slice 0 and write nothing); positions at `at` of
+    // slice q are at in[q] + at * sizeof(T).
+    template <bool First>
+    CORVANE_AVX512 static void rows_forward(const char *const *in, char *const *out, npy_intp count,
+                                            const move_params &p, table<row_groups> t,
+                                            npy_intp start, npy_intp len) {
+        constexpr int V = row_groups;
+        const npy_intp m = p.min_count;
+        prefix r[V];
+        for (int v = 0; v < V; v++) {
+            r[v] = no_prefix();
+        }
+        for (npy_intp j0 = 0; j0 < len; j0 += vector_lanes) {
+            const npy_intp k = len - j0 < vector_lanes ? len - j0 : vector_lanes;
+            const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
+            const npy_intp at = start + j0;
+            __m512d c[V][vector_lanes];
+            for (int v = 0; v < V; v++) {
+                for (int q = 0; q < vector_lanes; q++) {
+                    c[v][q] = Op::load_row(in[v * vector_lanes + q] + at * npy_intp(sizeof(T)), mask);
+                }
+                Op::transpose(c[v]);
+            }
+            for (npy_intp d = 0; d < vector_lanes; d++) {
+                const npy_intp j = j0 + d;
+                const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
+                for (int v = 0; v < V; v++) {
+                    c[v][d] = d < k ? prefix_step<First>(r[v], j, c[v][d], t.val(j + 1, v),
+                                                         t.pos(j + 1, v), t.cnt(j + 1, v), lead, m)
+                                    : _mm512_setzero_pd();
+                }
+            }
+            for (int v = 0; v < V; v++) {
+                Op::transpose(c[v]);
+                for (int q = 0; q < vector_lanes; q++) {
+                    if (v * vector_lanes + q < count) {
+                        Op::store_row(out[v * vector_lanes + q] + at * npy_intp(sizeof(O)), mask,
+                                      c[v][q]);
+                    }
+                }
+            }
+        }
+    }
+
+    // All n positions of the slices at in (see rows_forward).
+    CORVANE_AVX512 __attribute__((flatten)) static void rows(const char *const *in,
+                                                             char *const *out, npy_intp count,
+                                                             npy_intp n, const move_params &p,
+                                                             void *scratch) {
+        constexpr int V = row_groups;
+        const npy_intp w = p.window;
+        const table<V> t{static_cast<char *>(scratch)};
+        for (int v = 0; v < V; v++) {
+            _mm512_storeu_pd(t.val(w, v), _mm512_set1_pd(Op::worst));
+            if constexpr (Arg) {
+                _mm256_storeu_si256(t.pos(w, v), _mm256_setzero_si256());
+            }
+            if constexpr (counted) {
+                _mm256_storeu_si256(t.cnt(w, v), _mm256_setzero_si256());
+            }
+        }
+        for (npy_intp start = 0; start < n; start += w) {
+            const npy_intp len = n - start < w ? n - start : w;
+            if (start == 0) {
+                rows_forward<true>(in, out, count, p, t, start, len);
+            } else {
+                rows_forward<false>(in, out, count, p, t, start, len);
+            }
+            if (start + len == n) {
+                break;
+            }
+            prefix r[V];
+            for (int v = 0; v < V; v++) {
+                r[v] = no_prefix();
+            }
+            for (npy_intp j0 = (w - 1) / vector_lanes * vector_lanes; j0 >= 0; j0 -= vector_lanes) {
+                const npy_intp k = w - j0 < vector_lanes ? w - j0 : vector_lanes;
+                const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
+                const npy_intp at = start + j0;
+                __m512d c[V][vector_lanes];
+                for (int v = 0; v < V; v++) {
+                    for (int q = 0; q < vector_lanes; q++) {
+                        c[v][q] =
+                            Op::load_row(in[v * vector_lanes + q] + at * npy_intp(sizeof(T)), mask);
+                    }
+                    Op::transpose(c[v]);
+                }
+                for (npy_intp d = k - 1; d >= 0; d--) {
+                    const npy_intp j = j0 + d;
+                    for (int v = 0; v < V; v++) {
+                        suffix_step(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v), t.cnt(j, v));
+                    }
+                }
+            }
+        }
+    }
+
     // Lanes c .. c + count - 1 of s.
     static move_lanes<T> lanes_from(const move_lanes<T> &s, npy_intp c, npy_intp count) {
         move_lanes<T> r = s;
@@ -267,5 +374,53 @@ struct extreme_strips {
         strip_of<width>(lanes_from(s, c, rest), p, table, (rest + vector_lanes - 1) / vector_lanes, tail);
     }
 };
+
+// The kernels' entry: slices along the last axis, contiguous and at least
+// rows_at_once of them, run side by side (extreme_strips::rows); anything
+// else goes to move_run.
+template <class Op>
+PyObject *extreme_run(PyArrayObject *a, int window, int min_count, int axis, int ddof) {
+    using T = typename Op::in;
+    using S = extreme_strips<Op>;
+    const int ndim = PyArray_NDIM(a);
+    const npy_intp n = PyArray_DIM(a, axis);
+    const npy_intp slices = n > 0 ? PyArray_SIZE(a) / n : 0;
+    if (axis != ndim - 1 || PyArray_STRIDE(a, axis) != npy_intp(sizeof(T)) ||
+        slices < S::rows_at_once || !Op::tabled(window) || !have_avx512()) {
+        return move_run<Op>(a, window, min_count, axis, ddof);
+    }
+    const move_params p{window, min_count, ddof};
+    scratch_block scratch;
+    if (!scratch.allocate(S::rows_table_bytes(window))) {
+        PyErr_Format(PyExc_MemoryError, "Could not allocate memory for %s", Op::name);
+        return nullptr;
+    }
+    py_ref out = py_ref::steal(PyArray_Empty(ndim, PyArray_SHAPE(a),
+                                             PyArray_DescrFromType(out_typenum<move_out<T>>), 0));
+    if (!out) {
+        return nullptr;
+    }
+    pair_iter it;
+    pair_iter_init(it, a, out.array(), axis);
+    {
+        gil_released nogil;
+        while (it.more()) {
+            const char *in[S::rows_at_once];
+            char *to[S::rows_at_once];
+            npy_intp count = 0;
+            for (; count < S::rows_at_once && it.more(); count++) {
+                in[count] = it.in_ptr;
+                to[count] = it.out_ptr;
+                it.next();
+            }
+            for (npy_intp q = count; q < S::rows_at_once; q++) {
+                in[q] = in[0];
+                to[q] = nullptr;
+            }
+            S::rows(in, to, count, n, p, scratch.get());
+        }
+    }
+    return out.release();
+}
 
 }  // namespace corvane

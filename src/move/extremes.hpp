@@ -894,12 +894,12 @@ struct move_extreme_op {
 };
 
 template <class T>
-inline constexpr move_kernel move_min_axis = move_run<move_extreme_op<T, false, false>>;
+inline constexpr move_kernel move_min_axis = extreme_run<move_extreme_op<T, false, false>>;
 template <class T>
-inline constexpr move_kernel move_max_axis = move_run<move_extreme_op<T, true, false>>;
+inline constexpr move_kernel move_max_axis = extreme_run<move_extreme_op<T, true, false>>;
 template <class T>
-inline constexpr move_kernel move_argmin_axis = move_run<move_extreme_op<T, false, true>>;
+inline constexpr move_kernel move_argmin_axis = extreme_run<move_extreme_op<T, false, true>>;
 template <class T>
-inline constexpr move_kernel move_argmax_axis = move_run<move_extreme_op<T, true, true>>;
+inline constexpr move_kernel move_argmax_axis = extreme_run<move_extreme_op<T, true, true>>;
 
 }  // namespace corvane
