@@ -390,8 +390,19 @@ PyObject *extreme_run(PyArrayObject *a, int window, int min_count, int axis, int
         return move_run<Op>(a, window, min_count, axis, ddof);
     }
     const move_params p{window, min_count, ddof};
+    // The slices left over after the last whole group of rows_at_once go
+    // one at a time when that costs less than a group: long slices, whose
+    // blocks keep the single-slice walk's vectors (nearly) full, and few of
+    // them (a slice there costs about 4/3 of its share in a group).
+    const npy_intp left = slices % S::rows_at_once;
+    const npy_intp blocks = n / window;
+    const npy_intp padded = (blocks + Op::group - 1) / Op::group * Op::group;
+    const bool alone = left > 0 && window <= Op::max_grouped && blocks >= Op::group &&
+                       4 * left * padded < 3 * S::rows_at_once * blocks;
+    scratch_block one;
     scratch_block scratch;
-    if (!scratch.allocate(S::rows_table_bytes(window))) {
+    if ((alone && !one.allocate(Op::scratch_bytes(p))) ||
+        !scratch.allocate(S::rows_table_bytes(window))) {
         PyErr_Format(PyExc_MemoryError, "Could not allocate memory for %s", Op::name);
         return nullptr;
     }
@@ -412,6 +423,13 @@ PyObject *extreme_run(PyArrayObject *a, int window, int min_count, int axis, int
                 in[count] = it.in_ptr;
                 to[count] = it.out_ptr;
                 it.next();
+            }
+            if (count < S::rows_at_once && alone) {
+                for (npy_intp q = 0; q < count; q++) {
+                    const move_slice<T> one_slice{in[q], it.in_step, to[q], it.out_step, n};
+                    Op::slice(one_slice, p, one.get());
+                }
+                break;
             }
             for (npy_intp q = count; q < S::rows_at_once; q++) {
                 in[q] = in[0];
