@@ -26,12 +26,92 @@
 #include "frame/intrinsics.hpp"
 
 #include <cstdint>
+#include <type_traits>
 
 #include "frame/cpu.hpp"
 #include "move/kernel_frame.hpp"
 
-
 namespace corvane {
+
+// The vector forms of the comparisons: eight lanes in float64 (any element
+// type), or sixteen in float32 for float32 inputs, whose comparisons are the
+// same in float32 as in float64 (the conversion is exact and keeps the
+// order, NaN and the sign of zero). Positions and counts are int32.
+template <class Op, bool Narrow>
+struct lane_vector {
+    using T = typename Op::in;
+    using O = typename Op::O;
+    using val = __m512d;
+    using idx = __m256i;
+    using mask = __mmask8;
+    static constexpr npy_intp lanes = 8;
+    static constexpr npy_intp idx_bytes = 32;
+    CORVANE_AVX512 static val set(double v) { return _mm512_set1_pd(v); }
+    CORVANE_AVX512 static val nan() { return _mm512_set1_pd(nan_of<double>()); }
+    CORVANE_AVX512 static mask real(val x) { return _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q); }
+    CORVANE_AVX512 static mask less(val a, val b) { return Op::less(a, b); }
+    CORVANE_AVX512 static mask less_equal(val a, val b) { return Op::less_equal(a, b); }
+    CORVANE_AVX512 static val pick(val a, val b) { return Op::pick(a, b); }
+    // pick(best, x) where k is set, else best.
+    CORVANE_AVX512 static val pick_where(val best, mask k, val x) {
+        return Op::max ? _mm512_mask_max_pd(best, k, best, x) : _mm512_mask_min_pd(best, k, best, x);
+    }
+    CORVANE_AVX512 static val blend(val a, mask k, val b) { return _mm512_mask_mov_pd(a, k, b); }
+    CORVANE_AVX512 static val load(const char *p) { return _mm512_loadu_pd(p); }
+    CORVANE_AVX512 static void store(char *p, val v) { _mm512_storeu_pd(p, v); }
+    CORVANE_AVX512 static idx iset(npy_intp v) { return _mm256_set1_epi32(static_cast<int32_t>(v)); }
+    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) { return _mm256_mask_mov_epi32(a, k, b); }
+    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) { return _mm256_mask_add_epi32(a, k, a, b); }
+    CORVANE_AVX512 static idx iadd(idx a, idx b) { return _mm256_add_epi32(a, b); }
+    CORVANE_AVX512 static idx isub(idx a, idx b) { return _mm256_sub_epi32(a, b); }
+    CORVANE_AVX512 static mask iless(idx a, idx b) { return _mm256_cmplt_epi32_mask(a, b); }
+    CORVANE_AVX512 static idx iload(const char *p) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    }
+    CORVANE_AVX512 static void istore(char *p, idx v) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v);
+    }
+    // Distances, exact in either float type.
+    CORVANE_AVX512 static val from_idx(idx v) { return _mm512_cvtepi32_pd(v); }
+    CORVANE_AVX512 static val load_in(const char *p, mask k) { return Op::load_row(p, k); }
+    CORVANE_AVX512 static void store_out(char *p, mask k, val y) { Op::store_row(p, k, y); }
+};
+
+template <class Op>
+struct lane_vector<Op, true> {
+    using val = __m512;
+    using idx = __m512i;
+    using mask = __mmask16;
+    static constexpr npy_intp lanes = 16;
+    static constexpr npy_intp idx_bytes = 64;
+    static constexpr int lt = Op::max ? _CMP_GT_OQ : _CMP_LT_OQ;
+    static constexpr int le = Op::max ? _CMP_GE_OQ : _CMP_LE_OQ;
+    CORVANE_AVX512 static val set(double v) { return _mm512_set1_ps(static_cast<float>(v)); }
+    CORVANE_AVX512 static val nan() { return _mm512_set1_ps(nan_of<float>()); }
+    CORVANE_AVX512 static mask real(val x) { return _mm512_cmp_ps_mask(x, x, _CMP_ORD_Q); }
+    CORVANE_AVX512 static mask less(val a, val b) { return _mm512_cmp_ps_mask(a, b, lt); }
+    CORVANE_AVX512 static mask less_equal(val a, val b) { return _mm512_cmp_ps_mask(a, b, le); }
+    CORVANE_AVX512 static val pick(val a, val b) {
+        return Op::max ? _mm512_max_ps(a, b) : _mm512_min_ps(a, b);
+    }
+    CORVANE_AVX512 static val pick_where(val best, mask k, val x) {
+        return Op::max ? _mm512_mask_max_ps(best, k, best, x) : _mm512_mask_min_ps(best, k, best, x);
+    }
+    CORVANE_AVX512 static val blend(val a, mask k, val b) { return _mm512_mask_mov_ps(a, k, b); }
+    CORVANE_AVX512 static val load(const char *p) { return _mm512_loadu_ps(p); }
+    CORVANE_AVX512 static void store(char *p, val v) { _mm512_storeu_ps(p, v); }
+    CORVANE_AVX512 static idx iset(npy_intp v) { return _mm512_set1_epi32(static_cast<int32_t>(v)); }
+    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) { return _mm512_mask_mov_epi32(a, k, b); }
+    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) { return _mm512_mask_add_epi32(a, k, a, b); }
+    CORVANE_AVX512 static idx iadd(idx a, idx b) { return _mm512_add_epi32(a, b); }
+    CORVANE_AVX512 static idx isub(idx a, idx b) { return _mm512_sub_epi32(a, b); }
+    CORVANE_AVX512 static mask iless(idx a, idx b) { return _mm512_cmplt_epi32_mask(a, b); }
+    CORVANE_AVX512 static idx iload(const char *p) { return _mm512_loadu_si512(p); }
+    CORVANE_AVX512 static void istore(char *p, idx v) { _mm512_storeu_si512(p, v); }
+    CORVANE_AVX512 static val from_idx(idx v) { return _mm512_cvtepi32_ps(v); }
+    CORVANE_AVX512 static val load_in(const char *p, mask k) { return _mm512_maskz_loadu_ps(k, p); }
+    CORVANE_AVX512 static void store_out(char *p, mask k, val y) { _mm512_mask_storeu_ps(p, k, y); }
+};
 
 template <class Op>
 struct extreme_strips {
@@ -41,15 +121,18 @@ struct extreme_strips {
     static constexpr bool Arg = Op::arg;
     // Integers have no NaN: their counts are the window's length.
     static constexpr bool counted = is_float<T>;
-    static constexpr npy_intp vector_lanes = 8;
+    // The lanes' vectors, and the float64 ones of the tiles of rows.
+    using lane_vec = lane_vector<Op, std::is_same_v<T, float>>;
+    using wide = lane_vector<Op, false>;
     // Vectors per strip: four chains of dependent compares in flight, and a
-    // window of 100 keeps its table (50 KiB) in the second-level cache.
+    // window of 100 keeps its table (50-75 KiB) in the second-level cache.
     static constexpr int width = 4;
     // Rows between the one read and the one fetched ahead: the processor's
     // own prefetchers do not follow a stride of a whole row.
     static constexpr npy_intp ahead = 8;
     // Bytes of one vector's entries in a table row.
-    static constexpr npy_intp entry_bytes = 64 + (Arg ? 32 : 0) + (counted ? 32 : 0);
+    template <class W>
+    static constexpr npy_intp entry_bytes = 64 + ((Arg ? 1 : 0) + (counted ? 1 : 0)) * W::idx_bytes;
 
     // Lanes with their elements side by side, input and output.
     static bool fits(const move_lanes<T> &s) {
@@ -57,144 +140,155 @@ struct extreme_strips {
                s.out_lane == static_cast<npy_intp>(sizeof(O));
     }
     static npy_intp table_bytes(npy_intp w, npy_intp count) {
-        const npy_intp vectors = (count + vector_lanes - 1) / vector_lanes;
-        return (w + 1) * (vectors < width ? vectors : width) * entry_bytes;
+        const npy_intp vectors = (count + lane_vec::lanes - 1) / lane_vec::lanes;
+        return (w + 1) * (vectors < width ? vectors : width) * entry_bytes<lane_vec>;
     }
 
     // The entries of vector v in row r of a strip of V vectors.
-    template <int V>
+    template <class W, int V>
     struct table {
         char *base;
-        static constexpr npy_intp row = V * entry_bytes;
-        double *val(npy_intp r, int v) const {
-            return reinterpret_cast<double *>(base + r * row + v * 64);
+        static constexpr npy_intp row = V * entry_bytes<W>;
+        char *val(npy_intp r, int v) const { return base + r * row + v * 64; }
+        char *pos(npy_intp r, int v) const { return base + r * row + V * 64 + v * W::idx_bytes; }
+        char *cnt(npy_intp r, int v) const {
+            return base + r * row + V * (Arg ? 64 + W::idx_bytes : 64) + v * W::idx_bytes;
         }
-        __m256i *pos(npy_intp r, int v) const {
-            return reinterpret_cast<__m256i *>(base + r * row + V * 64 + v * 32);
-        }
-        __m256i *cnt(npy_intp r, int v) const {
-            return reinterpret_cast<__m256i *>(base + r * row + V * (Arg ? 96 : 64) + v * 32);
+        // Row w, the window that is exactly one block, is empty for good.
+        CORVANE_AVX512 void close(npy_intp w) const {
+            for (int v = 0; v < V; v++) {
+                W::store(val(w, v), W::set(Op::worst));
+                if constexpr (Arg) {
+                    W::istore(pos(w, v), W::iset(0));
+                }
+                if constexpr (counted) {
+                    W::istore(cnt(w, v), W::iset(0));
+                }
+            }
         }
     };
 
-    // The running extreme of eight lanes from the start of a block: its
-    // value, position and count, and the lanes that have one.
+    // The running extreme of a vector's lanes from the start of a block:
+    // its value, position and count, and the lanes that have one.
+    template <class W>
     struct prefix {
-        __m512d best;
-        __m256i pos;
-        __m256i cnt;
-        __mmask8 has;
+        typename W::val best;
+        typename W::idx pos;
+        typename W::idx cnt;
+        typename W::mask has;
     };
-    CORVANE_AVX512 static prefix no_prefix() {
-        return {_mm512_set1_pd(Op::worst), _mm256_setzero_si256(), _mm256_setzero_si256(), 0};
+    template <class W>
+    CORVANE_AVX512 static prefix<W> no_prefix() {
+        return {W::set(Op::worst), W::iset(0), W::iset(0), 0};
     }
     // Row j of the block (x) enters r; returns the outputs there, the window
     // being the previous block's suffixes from j + 1 (row j + 1 of the
     // table; none for the first block) followed by r. lead: the outputs
     // before min_count values (integers; floats go by the count).
-    template <bool First>
-    CORVANE_AVX512 static __m512d prefix_step(prefix &r, npy_intp j, __m512d x, const double *lv_at,
-                                              const __m256i *lp_at, const __m256i *lc_at,
-                                              __mmask8 lead, npy_intp m) {
-        const __m256i jv = _mm256_set1_epi32(static_cast<int32_t>(j));
-        const __m256i zero = _mm256_setzero_si256();
-        const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+    template <class W, bool First>
+    CORVANE_AVX512 static typename W::val prefix_step(prefix<W> &r, npy_intp j, typename W::val x,
+                                                      const char *lv_at, const char *lp_at,
+                                                      const char *lc_at, typename W::mask lead,
+                                                      npy_intp m) {
+        const typename W::mask real = W::real(x);
         if constexpr (Arg) {
-            r.pos = _mm256_mask_mov_epi32(r.pos, Op::less_equal(x, r.best), jv);
+            r.pos = W::iblend(r.pos, W::less_equal(x, r.best), W::iset(j));
             r.has |= real;
         }
         // A NaN leaves the extreme as it is, as in the scalar walk.
-        r.best = Max ? _mm512_mask_max_pd(r.best, real, r.best, x)
-                     : _mm512_mask_min_pd(r.best, real, r.best, x);
-        const __m512d lv = First ? _mm512_set1_pd(Op::worst) : _mm512_loadu_pd(lv_at);
-        __mmask8 none = lead;
+        r.best = W::pick_where(r.best, real, x);
+        const typename W::val lv = First ? W::set(Op::worst) : W::load(lv_at);
+        typename W::mask none = lead;
         if constexpr (counted) {
-            r.cnt = _mm256_mask_add_epi32(r.cnt, real, r.cnt, _mm256_set1_epi32(1));
-            const __m256i lc = First ? zero : _mm256_loadu_si256(lc_at);
-            none = _mm256_cmplt_epi32_mask(_mm256_add_epi32(lc, r.cnt),
-                                           _mm256_set1_epi32(static_cast<int32_t>(m)));
+            r.cnt = W::iadd(r.cnt, real, W::iset(1));
+            const typename W::idx lc = First ? W::iset(0) : W::iload(lc_at);
+            none = W::iless(W::iadd(lc, r.cnt), W::iset(m));
         }
-        __m512d y;
+        typename W::val y;
         if constexpr (Arg) {
             // Without a value of the block, the previous block's position;
             // with neither, the count makes the output NaN.
-            const __m256i lp = First ? zero : _mm256_loadu_si256(lp_at);
-            const __mmask8 right_wins = r.has & Op::less_equal(r.best, lv);
-            y = _mm512_cvtepi32_pd(_mm256_sub_epi32(jv, _mm256_mask_mov_epi32(lp, right_wins, r.pos)));
+            const typename W::idx lp = First ? W::iset(0) : W::iload(lp_at);
+            const typename W::mask right_wins = r.has & W::less_equal(r.best, lv);
+            y = W::from_idx(W::isub(W::iset(j), W::iblend(lp, right_wins, r.pos)));
         } else {
-            y = Op::pick(lv, r.best);
+            y = W::pick(lv, r.best);
         }
-        return _mm512_mask_mov_pd(y, none, _mm512_set1_pd(nan_of<double>()));
+        return W::blend(y, none, W::nan());
     }
     // Row j of a block of w rows (x) enters the suffix r, which is then
-    // stored at the table's entries, its position counted from the next
-    // block's start.
-    CORVANE_AVX512 static void suffix_step(prefix &r, npy_intp j, npy_intp w, __m512d x,
-                                           double *val_at, __m256i *pos_at, __m256i *cnt_at) {
-        const __mmask8 real = _mm512_cmp_pd_mask(x, x, _CMP_ORD_Q);
+    // stored in row j, its position counted from the next block's start.
+    template <class W>
+    CORVANE_AVX512 static void suffix_step(prefix<W> &r, npy_intp j, npy_intp w,
+                                           typename W::val x, char *val_at, char *pos_at,
+                                           char *cnt_at) {
+        const typename W::mask real = W::real(x);
         if constexpr (Arg) {
-            const __mmask8 take = Op::less(x, r.best) | (real & ~r.has);
-            r.pos = _mm256_mask_mov_epi32(r.pos, take, _mm256_set1_epi32(static_cast<int32_t>(j - w)));
+            const typename W::mask take = W::less(x, r.best) | (real & ~r.has);
+            r.pos = W::iblend(r.pos, take, W::iset(j - w));
             r.has |= real;
-            _mm256_storeu_si256(pos_at, r.pos);
+            W::istore(pos_at, r.pos);
         }
-        r.best = Op::pick(x, r.best);
-        _mm512_storeu_pd(val_at, r.best);
+        r.best = W::pick(x, r.best);
+        W::store(val_at, r.best);
         if constexpr (counted) {
-            r.cnt = _mm256_mask_add_epi32(r.cnt, real, r.cnt, _mm256_set1_epi32(1));
-            _mm256_storeu_si256(cnt_at, r.cnt);
+            r.cnt = W::iadd(r.cnt, real, W::iset(1));
+            W::istore(cnt_at, r.cnt);
         }
     }
 
     // The outputs of rows start .. start + len - 1; First: the slice's first
     // block, which has no block before it.
     template <int V, bool First>
-    CORVANE_AVX512 static void forward(const move_lanes<T> &s, const move_params &p, table<V> t,
-                                       npy_intp start, npy_intp len, __mmask8 tail) {
+    CORVANE_AVX512 static void forward(const move_lanes<T> &s, const move_params &p,
+                                       table<lane_vec, V> t, npy_intp start, npy_intp len,
+                                       typename lane_vec::mask tail) {
+        using W = lane_vec;
         const npy_intp m = p.min_count;
-        prefix r[V];
+        prefix<W> r[V];
         for (int v = 0; v < V; v++) {
-            r[v] = no_prefix();
+            r[v] = no_prefix<W>();
         }
         for (npy_intp j = 0; j < len; j++) {
             const char *in = s.in + (start + j) * s.in_step;
             char *out = s.out + (start + j) * s.out_step;
-            const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
+            const typename W::mask lead = First && j < m - 1 ? static_cast<typename W::mask>(-1) : 0;
             {
                 const npy_intp f = start + j + ahead < s.n ? start + j + ahead : s.n - 1;
                 const char *in_ahead = s.in + f * s.in_step;
                 char *out_ahead = s.out + f * s.out_step;
-                for (npy_intp b = 0; b < V * vector_lanes * npy_intp(sizeof(T)); b += 64) {
+                for (npy_intp b = 0; b < V * W::lanes * npy_intp(sizeof(T)); b += 64) {
                     _mm_prefetch(in_ahead + b, _MM_HINT_T0);
                 }
-                for (npy_intp b = 0; b < V * vector_lanes * npy_intp(sizeof(O)); b += 64) {
+                for (npy_intp b = 0; b < V * W::lanes * npy_intp(sizeof(O)); b += 64) {
                     _mm_prefetch(out_ahead + b, _MM_HINT_T0);
                 }
             }
             for (int v = 0; v < V; v++) {
-                const __mmask8 k = v == V - 1 ? tail : 0xFF;
-                const __m512d x = Op::load_row(in + v * vector_lanes * npy_intp(sizeof(T)), k);
-                const __m512d y = prefix_step<First>(r[v], j, x, t.val(j + 1, v), t.pos(j + 1, v),
-                                                     t.cnt(j + 1, v), lead, m);
-                Op::store_row(out + v * vector_lanes * npy_intp(sizeof(O)), k, y);
+                const typename W::mask k = v == V - 1 ? tail : static_cast<typename W::mask>(-1);
+                const typename W::val x = W::load_in(in + v * W::lanes * npy_intp(sizeof(T)), k);
+                const typename W::val y = prefix_step<W, First>(
+                    r[v], j, x, t.val(j + 1, v), t.pos(j + 1, v), t.cnt(j + 1, v), lead, m);
+                W::store_out(out + v * W::lanes * npy_intp(sizeof(O)), k, y);
             }
         }
     }
 
     // The suffixes of the w rows from start into the table.
     template <int V>
-    CORVANE_AVX512 static void backward(const move_lanes<T> &s, npy_intp w, table<V> t,
-                                        npy_intp start, __mmask8 tail) {
-        prefix r[V];
+    CORVANE_AVX512 static void backward(const move_lanes<T> &s, npy_intp w, table<lane_vec, V> t,
+                                        npy_intp start, typename lane_vec::mask tail) {
+        using W = lane_vec;
+        prefix<W> r[V];
         for (int v = 0; v < V; v++) {
-            r[v] = no_prefix();
+            r[v] = no_prefix<W>();
         }
         for (npy_intp j = w - 1; j >= 0; j--) {
             const char *in = s.in + (start + j) * s.in_step;
             for (int v = 0; v < V; v++) {
-                const __mmask8 k = v == V - 1 ? tail : 0xFF;
-                const __m512d x = Op::load_row(in + v * vector_lanes * npy_intp(sizeof(T)), k);
-                suffix_step(r[v], j, w, x, t.val(j, v), t.pos(j, v), t.cnt(j, v));
+                const typename W::mask k = v == V - 1 ? tail : static_cast<typename W::mask>(-1);
+                const typename W::val x = W::load_in(in + v * W::lanes * npy_intp(sizeof(T)), k);
+                suffix_step<W>(r[v], j, w, x, t.val(j, v), t.pos(j, v), t.cnt(j, v));
             }
         }
     }
@@ -202,19 +296,10 @@ struct extreme_strips {
     // One strip of V vectors, the last of them holding the lanes in `tail`.
     template <int V>
     CORVANE_AVX512 static void strip(const move_lanes<T> &s, const move_params &p, char *scratch,
-                                     __mmask8 tail) {
+                                     typename lane_vec::mask tail) {
         const npy_intp w = p.window;
-        const table<V> t{scratch};
-        // Row w, the window that is exactly one block, is empty for good.
-        for (int v = 0; v < V; v++) {
-            _mm512_storeu_pd(t.val(w, v), _mm512_set1_pd(Op::worst));
-            if constexpr (Arg) {
-                _mm256_storeu_si256(t.pos(w, v), _mm256_setzero_si256());
-            }
-            if constexpr (counted) {
-                _mm256_storeu_si256(t.cnt(w, v), _mm256_setzero_si256());
-            }
-        }
+        const table<lane_vec, V> t{scratch};
+        t.close(w);
         for (npy_intp start = 0; start < s.n; start += w) {
             const npy_intp len = s.n - start < w ? s.n - start : w;
             if (start == 0) {
@@ -234,48 +319,51 @@ struct extreme_strips {
     // transposed back. Several groups of eight run at once, their chains
     // independent.
     static constexpr int row_groups = 2;
-    static constexpr npy_intp rows_at_once = row_groups * vector_lanes;
-    static npy_intp rows_table_bytes(npy_intp w) { return (w + 1) * row_groups * entry_bytes; }
+    static constexpr npy_intp rows_at_once = row_groups * wide::lanes;
+    static npy_intp rows_table_bytes(npy_intp w) {
+        return (w + 1) * row_groups * entry_bytes<wide>;
+    }
 
     // Rows start .. start + len - 1 of the slices at in (count of them; the
     // others repeat slice 0 and write nothing); positions at `at` of
     // slice q are at in[q] + at * sizeof(T).
     template <bool First>
     CORVANE_AVX512 static void rows_forward(const char *const *in, char *const *out, npy_intp count,
-                                            const move_params &p, table<row_groups> t,
+                                            const move_params &p, table<wide, row_groups> t,
                                             npy_intp start, npy_intp len) {
         constexpr int V = row_groups;
+        constexpr npy_intp L = wide::lanes;
         const npy_intp m = p.min_count;
-        prefix r[V];
+        prefix<wide> r[V];
         for (int v = 0; v < V; v++) {
-            r[v] = no_prefix();
+            r[v] = no_prefix<wide>();
         }
-        for (npy_intp j0 = 0; j0 < len; j0 += vector_lanes) {
-            const npy_intp k = len - j0 < vector_lanes ? len - j0 : vector_lanes;
+        for (npy_intp j0 = 0; j0 < len; j0 += L) {
+            const npy_intp k = len - j0 < L ? len - j0 : L;
             const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
             const npy_intp at = start + j0;
-            __m512d c[V][vector_lanes];
+            __m512d c[V][L];
             for (int v = 0; v < V; v++) {
-                for (int q = 0; q < vector_lanes; q++) {
-                    c[v][q] = Op::load_row(in[v * vector_lanes + q] + at * npy_intp(sizeof(T)), mask);
+                for (int q = 0; q < L; q++) {
+                    c[v][q] = Op::load_row(in[v * L + q] + at * npy_intp(sizeof(T)), mask);
                 }
                 Op::transpose(c[v]);
             }
-            for (npy_intp d = 0; d < vector_lanes; d++) {
+            for (npy_intp d = 0; d < L; d++) {
                 const npy_intp j = j0 + d;
                 const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
                 for (int v = 0; v < V; v++) {
-                    c[v][d] = d < k ? prefix_step<First>(r[v], j, c[v][d], t.val(j + 1, v),
-                                                         t.pos(j + 1, v), t.cnt(j + 1, v), lead, m)
+                    c[v][d] = d < k ? prefix_step<wide, First>(r[v], j, c[v][d], t.val(j + 1, v),
+                                                               t.pos(j + 1, v), t.cnt(j + 1, v),
+                                                               lead, m)
                                     : _mm512_setzero_pd();
                 }
             }
             for (int v = 0; v < V; v++) {
                 Op::transpose(c[v]);
-                for (int q = 0; q < vector_lanes; q++) {
-                    if (v * vector_lanes + q < count) {
-                        Op::store_row(out[v * vector_lanes + q] + at * npy_intp(sizeof(O)), mask,
-                                      c[v][q]);
+                for (int q = 0; q < L; q++) {
+                    if (v * L + q < count) {
+                        Op::store_row(out[v * L + q] + at * npy_intp(sizeof(O)), mask, c[v][q]);
                     }
                 }
             }
@@ -288,17 +376,10 @@ struct extreme_strips {
                                                              npy_intp n, const move_params &p,
                                                              void *scratch) {
         constexpr int V = row_groups;
+        constexpr npy_intp L = wide::lanes;
         const npy_intp w = p.window;
-        const table<V> t{static_cast<char *>(scratch)};
-        for (int v = 0; v < V; v++) {
-            _mm512_storeu_pd(t.val(w, v), _mm512_set1_pd(Op::worst));
-            if constexpr (Arg) {
-                _mm256_storeu_si256(t.pos(w, v), _mm256_setzero_si256());
-            }
-            if constexpr (counted) {
-                _mm256_storeu_si256(t.cnt(w, v), _mm256_setzero_si256());
-            }
-        }
+        const table<wide, V> t{static_cast<char *>(scratch)};
+        t.close(w);
         for (npy_intp start = 0; start < n; start += w) {
             const npy_intp len = n - start < w ? n - start : w;
             if (start == 0) {
@@ -309,26 +390,26 @@ struct extreme_strips {
             if (start + len == n) {
                 break;
             }
-            prefix r[V];
+            prefix<wide> r[V];
             for (int v = 0; v < V; v++) {
-                r[v] = no_prefix();
+                r[v] = no_prefix<wide>();
             }
-            for (npy_intp j0 = (w - 1) / vector_lanes * vector_lanes; j0 >= 0; j0 -= vector_lanes) {
-                const npy_intp k = w - j0 < vector_lanes ? w - j0 : vector_lanes;
+            for (npy_intp j0 = (w - 1) / L * L; j0 >= 0; j0 -= L) {
+                const npy_intp k = w - j0 < L ? w - j0 : L;
                 const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
                 const npy_intp at = start + j0;
-                __m512d c[V][vector_lanes];
+                __m512d c[V][L];
                 for (int v = 0; v < V; v++) {
-                    for (int q = 0; q < vector_lanes; q++) {
-                        c[v][q] =
-                            Op::load_row(in[v * vector_lanes + q] + at * npy_intp(sizeof(T)), mask);
+                    for (int q = 0; q < L; q++) {
+                        c[v][q] = Op::load_row(in[v * L + q] + at * npy_intp(sizeof(T)), mask);
                     }
                     Op::transpose(c[v]);
                 }
                 for (npy_intp d = k - 1; d >= 0; d--) {
                     const npy_intp j = j0 + d;
                     for (int v = 0; v < V; v++) {
-                        suffix_step(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v), t.cnt(j, v));
+                        suffix_step<wide>(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v),
+                                          t.cnt(j, v));
                     }
                 }
             }
@@ -347,7 +428,7 @@ struct extreme_strips {
     // A strip of the given number of vectors (1 .. V).
     template <int V>
     CORVANE_AVX512 static void strip_of(const move_lanes<T> &s, const move_params &p, char *table,
-                                        npy_intp vectors, __mmask8 tail) {
+                                        npy_intp vectors, typename lane_vec::mask tail) {
         if constexpr (V > 1) {
             if (vectors < V) {
                 strip_of<V - 1>(s, p, table, vectors, tail);
@@ -359,19 +440,21 @@ struct extreme_strips {
 
     // All lanes of s (fits(s)), with a scratch block of table_bytes.
     CORVANE_AVX512 static void run(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        using W = lane_vec;
         char *table = static_cast<char *>(scratch);
-        constexpr npy_intp strip_lanes = width * vector_lanes;
+        constexpr npy_intp strip_lanes = width * W::lanes;
+        constexpr auto all = static_cast<typename W::mask>(-1);
         npy_intp c = 0;
         for (; c + strip_lanes <= s.count; c += strip_lanes) {
-            strip<width>(lanes_from(s, c, strip_lanes), p, table, 0xFF);
+            strip<width>(lanes_from(s, c, strip_lanes), p, table, all);
         }
         const npy_intp rest = s.count - c;
         if (rest == 0) {
             return;
         }
-        const npy_intp last = rest % vector_lanes;
-        const __mmask8 tail = last == 0 ? 0xFF : static_cast<__mmask8>((1u << last) - 1);
-        strip_of<width>(lanes_from(s, c, rest), p, table, (rest + vector_lanes - 1) / vector_lanes, tail);
+        const npy_intp last = rest % W::lanes;
+        const auto tail = last == 0 ? all : static_cast<typename W::mask>((1u << last) - 1);
+        strip_of<width>(lanes_from(s, c, rest), p, table, (rest + W::lanes - 1) / W::lanes, tail);
     }
 };
 
