@@ -1,26 +1,30 @@
-// move_min, move_max, move_argmin, move_argmax over lanes that sit next to
-// each other in memory (a window along a non-innermost axis of a C-ordered
-// array), with AVX-512.
+// move_min, move_max, move_argmin, move_argmax over many slices side by
+// side, one slice per vector lane, with AVX-512.
 //
-// One vector holds eight neighbouring lanes, so a row of the input is read
-// and the output written with plain (masked) loads and stores. The lanes are
-// walked in strips of a few vectors, each strip down the whole slice length,
-// so that one block's table (see extremes.hpp) stays in the first- or
-// second-level cache: w rows of a strip, not w rows of every lane. Per block
-// a forward pass keeps the running extreme, its position and the count in
-// registers and meets the previous block's suffixes from the table, writing
-// the outputs; a backward pass over the same rows, still in the cache, then
-// writes the block's own suffixes over them. The last block needs no
-// suffixes. Each input row is thus read twice, once from memory, and only one
-// table is written.
+// Lanes (extreme_strips::run): slices next to each other in memory (a window
+// along a non-innermost axis of a C-ordered array), so a row of the input is
+// read and the output written with plain (masked) loads and stores. The
+// lanes are walked in strips of a few vectors, each strip down the whole
+// slice length, so that one block's table (see extremes.hpp) stays in the
+// first- or second-level cache: w rows of a strip, not w rows of every lane.
+// Per block a forward pass keeps the running extreme, its position and the
+// count in registers and meets the previous block's suffixes from the table,
+// writing the outputs; a backward pass over the same rows, still in the
+// cache, then writes the block's own suffixes over them. The last block needs
+// no suffixes. Each input row is thus read twice, once from memory, and only
+// one table is written.
 //
-// A table row holds, for each vector of the strip, the suffix extreme (eight
-// float64), and where they are needed its position and the count of non-NaN
-// values (eight int32 each). Positions are counted from the start of the
-// block that reads them, so the previous block's run from -w to -1 and a
-// window's output is the offset in the block minus the position. Every
-// comparison is the scalar walk's, on the same float64 values, so the
-// results are the same bits.
+// Rows (extreme_strips::rows, entered through extreme_run): contiguous
+// slices along the last axis, sixteen at a time, read in 8 x 8 tiles that are
+// transposed in registers; the same passes.
+//
+// A table row holds, for each vector, the suffix extreme, and where they are
+// needed its position and the count of non-NaN values (int32). Positions are
+// counted from the start of the block that reads them, so the previous
+// block's run from -w to -1 and a window's output is the offset in the block
+// minus the position. Every comparison is the scalar walk's, on the same
+// values (float32 lanes compare in float32, sixteen to a vector; the order is
+// that of float64), so the results are the same bits.
 #pragma once
 
 #include "frame/intrinsics.hpp"
@@ -54,14 +58,21 @@ struct lane_vector {
     CORVANE_AVX512 static val pick(val a, val b) { return Op::pick(a, b); }
     // pick(best, x) where k is set, else best.
     CORVANE_AVX512 static val pick_where(val best, mask k, val x) {
-        return Op::max ? _mm512_mask_max_pd(best, k, best, x) : _mm512_mask_min_pd(best, k, best, x);
+        return Op::max ? _mm512_mask_max_pd(best, k, best, x)
+                       : _mm512_mask_min_pd(best, k, best, x);
     }
     CORVANE_AVX512 static val blend(val a, mask k, val b) { return _mm512_mask_mov_pd(a, k, b); }
     CORVANE_AVX512 static val load(const char *p) { return _mm512_loadu_pd(p); }
     CORVANE_AVX512 static void store(char *p, val v) { _mm512_storeu_pd(p, v); }
-    CORVANE_AVX512 static idx iset(npy_intp v) { return _mm256_set1_epi32(static_cast<int32_t>(v)); }
-    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) { return _mm256_mask_mov_epi32(a, k, b); }
-    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) { return _mm256_mask_add_epi32(a, k, a, b); }
+    CORVANE_AVX512 static idx iset(npy_intp v) {
+        return _mm256_set1_epi32(static_cast<int32_t>(v));
+    }
+    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) {
+        return _mm256_mask_mov_epi32(a, k, b);
+    }
+    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) {
+        return _mm256_mask_add_epi32(a, k, a, b);
+    }
     CORVANE_AVX512 static idx iadd(idx a, idx b) { return _mm256_add_epi32(a, b); }
     CORVANE_AVX512 static idx isub(idx a, idx b) { return _mm256_sub_epi32(a, b); }
     CORVANE_AVX512 static mask iless(idx a, idx b) { return _mm256_cmplt_epi32_mask(a, b); }
@@ -95,14 +106,21 @@ struct lane_vector<Op, true> {
         return Op::max ? _mm512_max_ps(a, b) : _mm512_min_ps(a, b);
     }
     CORVANE_AVX512 static val pick_where(val best, mask k, val x) {
-        return Op::max ? _mm512_mask_max_ps(best, k, best, x) : _mm512_mask_min_ps(best, k, best, x);
+        return Op::max ? _mm512_mask_max_ps(best, k, best, x)
+                       : _mm512_mask_min_ps(best, k, best, x);
     }
     CORVANE_AVX512 static val blend(val a, mask k, val b) { return _mm512_mask_mov_ps(a, k, b); }
     CORVANE_AVX512 static val load(const char *p) { return _mm512_loadu_ps(p); }
     CORVANE_AVX512 static void store(char *p, val v) { _mm512_storeu_ps(p, v); }
-    CORVANE_AVX512 static idx iset(npy_intp v) { return _mm512_set1_epi32(static_cast<int32_t>(v)); }
-    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) { return _mm512_mask_mov_epi32(a, k, b); }
-    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) { return _mm512_mask_add_epi32(a, k, a, b); }
+    CORVANE_AVX512 static idx iset(npy_intp v) {
+        return _mm512_set1_epi32(static_cast<int32_t>(v));
+    }
+    CORVANE_AVX512 static idx iblend(idx a, mask k, idx b) {
+        return _mm512_mask_mov_epi32(a, k, b);
+    }
+    CORVANE_AVX512 static idx iadd(idx a, mask k, idx b) {
+        return _mm512_mask_add_epi32(a, k, a, b);
+    }
     CORVANE_AVX512 static idx iadd(idx a, idx b) { return _mm512_add_epi32(a, b); }
     CORVANE_AVX512 static idx isub(idx a, idx b) { return _mm512_sub_epi32(a, b); }
     CORVANE_AVX512 static mask iless(idx a, idx b) { return _mm512_cmplt_epi32_mask(a, b); }
@@ -252,7 +270,8 @@ struct extreme_strips {
         for (npy_intp j = 0; j < len; j++) {
             const char *in = s.in + (start + j) * s.in_step;
             char *out = s.out + (start + j) * s.out_step;
-            const typename W::mask lead = First && j < m - 1 ? static_cast<typename W::mask>(-1) : 0;
+            const typename W::mask lead =
+                First && j < m - 1 ? static_cast<typename W::mask>(-1) : 0;
             {
                 const npy_intp f = start + j + ahead < s.n ? start + j + ahead : s.n - 1;
                 const char *in_ahead = s.in + f * s.in_step;
