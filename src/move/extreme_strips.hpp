@@ -86,6 +86,7 @@ struct lane_vector {
     CORVANE_AVX512 static val from_idx(idx v) { return _mm512_cvtepi32_pd(v); }
     CORVANE_AVX512 static val load_in(const char *p, mask k) { return Op::load_row(p, k); }
     CORVANE_AVX512 static void store_out(char *p, mask k, val y) { Op::store_row(p, k, y); }
+    CORVANE_AVX512 static void transpose(val *r) { Op::transpose(r); }
 };
 
 template <class Op>
@@ -129,6 +130,36 @@ struct lane_vector<Op, true> {
     CORVANE_AVX512 static val from_idx(idx v) { return _mm512_cvtepi32_ps(v); }
     CORVANE_AVX512 static val load_in(const char *p, mask k) { return _mm512_maskz_loadu_ps(k, p); }
     CORVANE_AVX512 static void store_out(char *p, mask k, val y) { _mm512_mask_storeu_ps(p, k, y); }
+    // Rows to columns of a 16 x 16 tile, in place (its own inverse).
+    CORVANE_AVX512 static void transpose(val *r) {
+        __m512 t[16];
+        for (int i = 0; i < 16; i += 2) {
+            t[i] = _mm512_unpacklo_ps(r[i], r[i + 1]);
+            t[i + 1] = _mm512_unpackhi_ps(r[i], r[i + 1]);
+        }
+        // u[4i + c], 128-bit lane k: column 4k + c of rows 4i .. 4i + 3.
+        __m512 u[16];
+        for (int i = 0; i < 16; i += 4) {
+            const __m512d a = _mm512_castps_pd(t[i]);
+            const __m512d b = _mm512_castps_pd(t[i + 1]);
+            const __m512d c = _mm512_castps_pd(t[i + 2]);
+            const __m512d d = _mm512_castps_pd(t[i + 3]);
+            u[i] = _mm512_castpd_ps(_mm512_unpacklo_pd(a, c));
+            u[i + 1] = _mm512_castpd_ps(_mm512_unpackhi_pd(a, c));
+            u[i + 2] = _mm512_castpd_ps(_mm512_unpacklo_pd(b, d));
+            u[i + 3] = _mm512_castpd_ps(_mm512_unpackhi_pd(b, d));
+        }
+        for (int c = 0; c < 4; c++) {
+            const __m512 v0 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0x88);
+            const __m512 v1 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0xDD);
+            const __m512 w0 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0x88);
+            const __m512 w1 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0xDD);
+            r[c] = _mm512_shuffle_f32x4(v0, w0, 0x88);
+            r[8 + c] = _mm512_shuffle_f32x4(v0, w0, 0xDD);
+            r[4 + c] = _mm512_shuffle_f32x4(v1, w1, 0x88);
+            r[12 + c] = _mm512_shuffle_f32x4(v1, w1, 0xDD);
+        }
+    }
 };
 
 template <class Op>
@@ -139,9 +170,7 @@ struct extreme_strips {
     static constexpr bool Arg = Op::arg;
     // Integers have no NaN: their counts are the window's length.
     static constexpr bool counted = is_float<T>;
-    // The lanes' vectors, and the float64 ones of the tiles of rows.
     using lane_vec = lane_vector<Op, std::is_same_v<T, float>>;
-    using wide = lane_vector<Op, false>;
     // Vectors per strip: four chains of dependent compares in flight, and a
     // window of 100 keeps its table (50-75 KiB) in the second-level cache.
     static constexpr int width = 4;
@@ -333,14 +362,25 @@ struct extreme_strips {
     }
 
     // Slices side by side that are each contiguous (a window along the
-    // last axis): lane q of a vector is slice q, read in tiles of eight
-    // positions of eight slices and transposed in registers, the outputs
-    // transposed back. Several groups of eight run at once, their chains
-    // independent.
-    static constexpr int row_groups = 2;
-    static constexpr npy_intp rows_at_once = row_groups * wide::lanes;
+    // last axis): lane q of a vector is slice q, read in square tiles (a
+    // vector's worth of positions of as many slices) transposed in
+    // registers, the outputs transposed back. In float64 two groups of eight
+    // slices run at once, their chains independent.
+    static constexpr npy_intp rows_at_once = 16;
+    static constexpr int row_groups = rows_at_once / lane_vec::lanes;
     static npy_intp rows_table_bytes(npy_intp w) {
-        return (w + 1) * row_groups * entry_bytes<wide>;
+        return (w + 1) * row_groups * entry_bytes<lane_vec>;
+    }
+
+    // Loads the tile at position `at` of the slices of group v (the first k
+    // positions; the rest zero) and transposes it.
+    CORVANE_AVX512 static void load_tile(const char *const *in, int v, npy_intp at,
+                                         typename lane_vec::mask k, typename lane_vec::val *c) {
+        using W = lane_vec;
+        for (int q = 0; q < W::lanes; q++) {
+            c[q] = W::load_in(in[v * W::lanes + q] + at * npy_intp(sizeof(T)), k);
+        }
+        W::transpose(c);
     }
 
     // Rows start .. start + len - 1 of the slices at in (count of them; the
@@ -348,41 +388,40 @@ struct extreme_strips {
     // slice q are at in[q] + at * sizeof(T).
     template <bool First>
     CORVANE_AVX512 static void rows_forward(const char *const *in, char *const *out, npy_intp count,
-                                            const move_params &p, table<wide, row_groups> t,
+                                            const move_params &p, table<lane_vec, row_groups> t,
                                             npy_intp start, npy_intp len) {
+        using W = lane_vec;
         constexpr int V = row_groups;
-        constexpr npy_intp L = wide::lanes;
+        constexpr npy_intp L = W::lanes;
         const npy_intp m = p.min_count;
-        prefix<wide> r[V];
+        prefix<W> r[V];
         for (int v = 0; v < V; v++) {
-            r[v] = no_prefix<wide>();
+            r[v] = no_prefix<W>();
         }
         for (npy_intp j0 = 0; j0 < len; j0 += L) {
             const npy_intp k = len - j0 < L ? len - j0 : L;
-            const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
+            const auto mask = static_cast<typename W::mask>((1u << k) - 1);
             const npy_intp at = start + j0;
-            __m512d c[V][L];
+            typename W::val c[V][L];
             for (int v = 0; v < V; v++) {
-                for (int q = 0; q < L; q++) {
-                    c[v][q] = Op::load_row(in[v * L + q] + at * npy_intp(sizeof(T)), mask);
-                }
-                Op::transpose(c[v]);
+                load_tile(in, v, at, mask, c[v]);
             }
             for (npy_intp d = 0; d < L; d++) {
                 const npy_intp j = j0 + d;
-                const __mmask8 lead = First && j < m - 1 ? 0xFF : 0;
+                const typename W::mask lead =
+                    First && j < m - 1 ? static_cast<typename W::mask>(-1) : 0;
                 for (int v = 0; v < V; v++) {
-                    c[v][d] = d < k ? prefix_step<wide, First>(r[v], j, c[v][d], t.val(j + 1, v),
-                                                               t.pos(j + 1, v), t.cnt(j + 1, v),
-                                                               lead, m)
-                                    : _mm512_setzero_pd();
+                    c[v][d] = d < k ? prefix_step<W, First>(r[v], j, c[v][d], t.val(j + 1, v),
+                                                            t.pos(j + 1, v), t.cnt(j + 1, v), lead,
+                                                            m)
+                                    : W::set(0.0);
                 }
             }
             for (int v = 0; v < V; v++) {
-                Op::transpose(c[v]);
+                W::transpose(c[v]);
                 for (int q = 0; q < L; q++) {
                     if (v * L + q < count) {
-                        Op::store_row(out[v * L + q] + at * npy_intp(sizeof(O)), mask, c[v][q]);
+                        W::store_out(out[v * L + q] + at * npy_intp(sizeof(O)), mask, c[v][q]);
                     }
                 }
             }
@@ -394,10 +433,11 @@ struct extreme_strips {
                                                              char *const *out, npy_intp count,
                                                              npy_intp n, const move_params &p,
                                                              void *scratch) {
+        using W = lane_vec;
         constexpr int V = row_groups;
-        constexpr npy_intp L = wide::lanes;
+        constexpr npy_intp L = W::lanes;
         const npy_intp w = p.window;
-        const table<wide, V> t{static_cast<char *>(scratch)};
+        const table<W, V> t{static_cast<char *>(scratch)};
         t.close(w);
         for (npy_intp start = 0; start < n; start += w) {
             const npy_intp len = n - start < w ? n - start : w;
@@ -409,26 +449,21 @@ struct extreme_strips {
             if (start + len == n) {
                 break;
             }
-            prefix<wide> r[V];
+            prefix<W> r[V];
             for (int v = 0; v < V; v++) {
-                r[v] = no_prefix<wide>();
+                r[v] = no_prefix<W>();
             }
             for (npy_intp j0 = (w - 1) / L * L; j0 >= 0; j0 -= L) {
                 const npy_intp k = w - j0 < L ? w - j0 : L;
-                const __mmask8 mask = static_cast<__mmask8>((1u << k) - 1);
-                const npy_intp at = start + j0;
-                __m512d c[V][L];
+                const auto mask = static_cast<typename W::mask>((1u << k) - 1);
+                typename W::val c[V][L];
                 for (int v = 0; v < V; v++) {
-                    for (int q = 0; q < L; q++) {
-                        c[v][q] = Op::load_row(in[v * L + q] + at * npy_intp(sizeof(T)), mask);
-                    }
-                    Op::transpose(c[v]);
+                    load_tile(in, v, start + j0, mask, c[v]);
                 }
                 for (npy_intp d = k - 1; d >= 0; d--) {
                     const npy_intp j = j0 + d;
                     for (int v = 0; v < V; v++) {
-                        suffix_step<wide>(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v),
-                                          t.cnt(j, v));
+                        suffix_step<W>(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v), t.cnt(j, v));
                     }
                 }
             }
