@@ -389,7 +389,8 @@ struct extreme_strips {
     template <bool First>
     CORVANE_AVX512 static void rows_forward(const char *const *in, char *const *out, npy_intp count,
                                             const move_params &p, table<lane_vec, row_groups> t,
-                                            npy_intp start, npy_intp len) {
+                                            npy_intp start, npy_intp len,
+                                            const typename lane_vec::mask *lead_lanes) {
         using W = lane_vec;
         constexpr int V = row_groups;
         constexpr npy_intp L = W::lanes;
@@ -408,12 +409,11 @@ struct extreme_strips {
             }
             for (npy_intp d = 0; d < L; d++) {
                 const npy_intp j = j0 + d;
-                const typename W::mask lead =
-                    First && j < m - 1 ? static_cast<typename W::mask>(-1) : 0;
+                const bool lead = j < m - 1;
                 for (int v = 0; v < V; v++) {
                     c[v][d] = d < k ? prefix_step<W, First>(r[v], j, c[v][d], t.val(j + 1, v),
-                                                            t.pos(j + 1, v), t.cnt(j + 1, v), lead,
-                                                            m)
+                                                            t.pos(j + 1, v), t.cnt(j + 1, v),
+                                                            lead ? lead_lanes[v] : 0, m)
                                     : W::set(0.0);
                 }
             }
@@ -428,46 +428,99 @@ struct extreme_strips {
         }
     }
 
-    // All n positions of the slices at in (see rows_forward).
-    CORVANE_AVX512 __attribute__((flatten)) static void rows(const char *const *in,
-                                                             char *const *out, npy_intp count,
-                                                             npy_intp n, const move_params &p,
-                                                             void *scratch) {
+    // The suffixes of the w rows from start of the slices at in.
+    CORVANE_AVX512 static void rows_backward(const char *const *in, table<lane_vec, row_groups> t,
+                                             npy_intp start, npy_intp w) {
         using W = lane_vec;
         constexpr int V = row_groups;
         constexpr npy_intp L = W::lanes;
-        const npy_intp w = p.window;
-        const table<W, V> t{static_cast<char *>(scratch)};
-        t.close(w);
-        for (npy_intp start = 0; start < n; start += w) {
-            const npy_intp len = n - start < w ? n - start : w;
-            if (start == 0) {
-                rows_forward<true>(in, out, count, p, t, start, len);
-            } else {
-                rows_forward<false>(in, out, count, p, t, start, len);
-            }
-            if (start + len == n) {
-                break;
-            }
-            prefix<W> r[V];
+        prefix<W> r[V];
+        for (int v = 0; v < V; v++) {
+            r[v] = no_prefix<W>();
+        }
+        for (npy_intp j0 = (w - 1) / L * L; j0 >= 0; j0 -= L) {
+            const npy_intp k = w - j0 < L ? w - j0 : L;
+            const auto mask = static_cast<typename W::mask>((1u << k) - 1);
+            typename W::val c[V][L];
             for (int v = 0; v < V; v++) {
-                r[v] = no_prefix<W>();
+                load_tile(in, v, start + j0, mask, c[v]);
             }
-            for (npy_intp j0 = (w - 1) / L * L; j0 >= 0; j0 -= L) {
-                const npy_intp k = w - j0 < L ? w - j0 : L;
-                const auto mask = static_cast<typename W::mask>((1u << k) - 1);
-                typename W::val c[V][L];
+            for (npy_intp d = k - 1; d >= 0; d--) {
+                const npy_intp j = j0 + d;
                 for (int v = 0; v < V; v++) {
-                    load_tile(in, v, start + j0, mask, c[v]);
-                }
-                for (npy_intp d = k - 1; d >= 0; d--) {
-                    const npy_intp j = j0 + d;
-                    for (int v = 0; v < V; v++) {
-                        suffix_step<W>(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v), t.cnt(j, v));
-                    }
+                    suffix_step<W>(r[v], j, w, c[v][d], t.val(j, v), t.pos(j, v), t.cnt(j, v));
                 }
             }
         }
+    }
+
+    // All n positions of the slices at in (see rows_forward). Chained: the
+    // slices are the consecutive pieces of one slice, so that each but the
+    // first has a block before it, the last of the piece before.
+    CORVANE_AVX512 __attribute__((flatten)) static void rows(const char *const *in,
+                                                             char *const *out, npy_intp count,
+                                                             npy_intp n, const move_params &p,
+                                                             void *scratch, bool chained = false) {
+        using W = lane_vec;
+        constexpr int V = row_groups;
+        const npy_intp w = p.window;
+        const table<W, V> t{static_cast<char *>(scratch)};
+        t.close(w);
+        typename W::mask lead_lanes[V];
+        for (int v = 0; v < V; v++) {
+            lead_lanes[v] = chained && v > 0 ? 0 : chained ? 1 : static_cast<typename W::mask>(-1);
+        }
+        if (chained) {
+            const char *before[rows_at_once];
+            for (npy_intp q = 0; q < rows_at_once; q++) {
+                before[q] = q == 0 ? in[0] : in[q] - w * npy_intp(sizeof(T));
+            }
+            rows_backward(before, t, 0, w);
+            // The first piece has nothing before it.
+            for (npy_intp j = 0; j < w; j++) {
+                if constexpr (std::is_same_v<typename W::val, __m512>) {
+                    *reinterpret_cast<float *>(t.val(j, 0)) = static_cast<float>(Op::worst);
+                } else {
+                    *reinterpret_cast<double *>(t.val(j, 0)) = Op::worst;
+                }
+                if constexpr (counted) {
+                    *reinterpret_cast<int32_t *>(t.cnt(j, 0)) = 0;
+                }
+            }
+        }
+        const typename W::mask none[V] = {};
+        for (npy_intp start = 0; start < n; start += w) {
+            const npy_intp len = n - start < w ? n - start : w;
+            const typename W::mask *lead = start == 0 ? lead_lanes : none;
+            if (start == 0 && !chained) {
+                rows_forward<true>(in, out, count, p, t, start, len, lead);
+            } else {
+                rows_forward<false>(in, out, count, p, t, start, len, lead);
+            }
+            if (start + len < n) {
+                rows_backward(in, t, start, w);
+            }
+        }
+    }
+
+    // One long contiguous slice whose positions run side by side in
+    // rows_at_once pieces of whole blocks.
+    static bool chain_pays(const move_slice<T> &s, npy_intp w) {
+        return s.in_step == npy_intp(sizeof(T)) && s.out_step == npy_intp(sizeof(O)) &&
+               w <= Op::max_grouped && s.n / w >= 4 * rows_at_once;
+    }
+    // Returns the first position not written (a multiple of w).
+    CORVANE_AVX512 static npy_intp chain(const move_slice<T> &s, const move_params &p,
+                                         void *scratch) {
+        const npy_intp piece = s.n / (rows_at_once * p.window) * p.window;
+        const char *in[rows_at_once];
+        char *out[rows_at_once];
+        for (npy_intp q = 0; q < rows_at_once; q++) {
+            in[q] = s.in + q * piece * npy_intp(sizeof(T));
+            out[q] = s.out + q * piece * npy_intp(sizeof(O));
+        }
+        rows(in, out, rows_at_once, piece, p, scratch, true);
+        return rows_at_once * piece;
     }
 
     // Lanes c .. c + count - 1 of s.

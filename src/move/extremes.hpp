@@ -131,7 +131,9 @@ struct move_extreme_op {
         const npy_intp w = p.window;
         const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
         const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
-        const npy_intp c = w <= max_grouped ? group_bytes(w) : 0;
+        const npy_intp g = group_bytes(w);
+        const npy_intp r = extreme_strips<move_extreme_op>::rows_table_bytes(w);
+        const npy_intp c = w <= max_grouped ? (g > r ? g : r) : 0;
         return a > b ? (a > c ? a : c) : (b > c ? b : c);
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
@@ -859,7 +861,10 @@ struct move_extreme_op {
     // The pieces pay for long windows of the values alone: the positions'
     // joins cost more than their chains save (measured).
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (grouped(s, p.window) && have_avx512()) {
+        using strips = extreme_strips<move_extreme_op>;
+        if (strips::chain_pays(s, p.window) && have_avx512()) {
+            slice_short(s, p, scratch, strips::chain(s, p, scratch));
+        } else if (grouped(s, p.window) && have_avx512()) {
             slice_short(s, p, scratch, slice_groups(s, p, scratch));
         } else if (Arg || p.window < min_parted || !tabled(p.window)) {
             slice_short(s, p, scratch);
