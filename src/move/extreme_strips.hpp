@@ -15,8 +15,10 @@
 // one table is written.
 //
 // Rows (extreme_strips::rows, entered through extreme_run): contiguous
-// slices along the last axis, sixteen at a time, read in 8 x 8 tiles that are
-// transposed in registers; the same passes.
+// slices along the last axis, sixteen at a time, read in square tiles that
+// are transposed in registers; the same passes. One long contiguous slice
+// runs the same way as sixteen pieces of whole blocks (extreme_strips::chain),
+// each piece starting from the suffixes of the last block of the one before.
 //
 // A table row holds, for each vector, the suffix extreme, and where they are
 // needed its position and the count of non-NaN values (int32). Positions are
@@ -466,6 +468,8 @@ struct extreme_strips {
         const npy_intp w = p.window;
         const table<W, V> t{static_cast<char *>(scratch)};
         t.close(w);
+        // The lanes whose first block has outputs before min_count values
+        // (integers): all of them, or when chained the first piece's alone.
         typename W::mask lead_lanes[V];
         for (int v = 0; v < V; v++) {
             lead_lanes[v] = chained && v > 0 ? 0 : chained ? 1 : static_cast<typename W::mask>(-1);

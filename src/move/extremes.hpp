@@ -15,11 +15,12 @@
 // the window length; a long block's running extremes run as several chains
 // side by side (see `parts`), and the outputs are formed by vector code.
 // With AVX-512, a slice of at least eight blocks runs eight blocks at once,
-// one per vector lane (see slice_groups). Many slices side by side, along a
-// non-innermost axis or along the last one, run one slice per vector lane
-// with AVX-512 (extreme_strips.hpp); otherwise along a non-innermost axis
-// groups of neighbouring slices fill their tables a row at a time, by loops
-// over the lanes.
+// one per vector lane (see slice_groups), and a contiguous one of at least
+// 64 blocks runs as sixteen pieces side by side; many slices side by side,
+// along a non-innermost axis or along the last one, run one slice per vector
+// lane (extreme_strips.hpp). Otherwise along a non-innermost axis groups of
+// neighbouring slices fill their tables a row at a time, by loops over the
+// lanes.
 //
 // Values are compared as float64 (integers converted). Among equal values the
 // rightmost wins, so positions are the rightmost ones (and of two zeros the
