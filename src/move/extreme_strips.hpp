@@ -508,10 +508,14 @@ struct extreme_strips {
     }
 
     // One long contiguous slice whose positions run side by side in
-    // rows_at_once pieces of whole blocks.
+    // rows_at_once pieces of whole blocks. The pieces cost a block each
+    // before them, and leave up to rows_at_once blocks to the scalar walk:
+    // the extremes of float64 and integers, which gain least from the
+    // pieces, take them only when those are a small part (measured).
     static bool chain_pays(const move_slice<T> &s, npy_intp w) {
+        const npy_intp blocks = (Arg || std::is_same_v<T, float> ? 4 : 128) * rows_at_once;
         return s.in_step == npy_intp(sizeof(T)) && s.out_step == npy_intp(sizeof(O)) &&
-               w <= Op::max_grouped && s.n / w >= 4 * rows_at_once;
+               w <= Op::max_grouped && s.n / w >= blocks;
     }
     // Returns the first position not written (a multiple of w).
     CORVANE_AVX512 static npy_intp chain(const move_slice<T> &s, const move_params &p,
