@@ -391,6 +391,20 @@ def test_extremes_of_long_tied_slices_match_reference():
                     assert_same(getattr(cr, name)(a, w, m), getattr(slow, name)(a, w, m))
 
 
+def test_extremes_of_tied_slices_side_by_side_match_reference():
+    # Along either axis of a C-ordered array neighbouring slices run side by
+    # side, in groups with a partial one after them; ties, NaN and signed
+    # zeros decide the positions at every block boundary.
+    v = np.random.default_rng(8).choice([-1.0, -0.0, 0.0, 1.0, inf, -inf, nan], (70, 301))
+    whole = np.nan_to_num(v, posinf=2, neginf=-2)
+    for dtype in NATIVE_DTYPES:
+        x = v.astype(dtype) if dtype.startswith("float") else whole.astype(dtype)
+        for axis, w in itertools.product((0, 1), (1, 7, 60)):
+            for name in ("move_min", "move_max", "move_argmin", "move_argmax"):
+                got = getattr(cr, name)(x, w, w // 2 + 1, axis)
+                assert_same(got, getattr(slow, name)(x, w, w // 2 + 1, axis))
+
+
 def test_rank_of_equal_integers_is_exactly_zero():
     for dtype in ("int64", "int32", "float64", "float32"):
         for window in (3, 50, 99):

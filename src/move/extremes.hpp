@@ -15,9 +15,12 @@
 // the window length; a long block's running extremes run as several chains
 // side by side (see `parts`), and the outputs are formed by vector code.
 // With AVX-512, a slice of at least eight blocks runs eight blocks at once,
-// one per vector lane (see slice_groups). Along a non-innermost axis, groups
-// of neighbouring slices fill their tables a row at a time, by loops over
-// the lanes.
+// one per vector lane (see slice_groups), and a contiguous one of at least
+// 64 blocks runs as sixteen pieces side by side; many slices side by side,
+// along a non-innermost axis or along the last one, run one slice per vector
+// lane (extreme_strips.hpp). Otherwise along a non-innermost axis groups of
+// neighbouring slices fill their tables a row at a time, by loops over the
+// lanes.
 //
 // Values are compared as float64 (integers converted). Among equal values the
 // rightmost wins, so positions are the rightmost ones (and of two zeros the
@@ -32,6 +35,7 @@
 #include <type_traits>
 
 #include "frame/cpu.hpp"
+#include "move/extreme_strips.hpp"
 #include "move/kernel_frame.hpp"
 
 namespace corvane {
@@ -40,6 +44,8 @@ template <class T, bool Max, bool Arg>
 struct move_extreme_op {
     using in = T;
     using O = move_out<T>;
+    static constexpr bool max = Max;
+    static constexpr bool arg = Arg;
 
     static constexpr const char *name = Max ? (Arg ? "move_argmax" : "move_max")
                                             : (Arg ? "move_argmin" : "move_min");
@@ -126,7 +132,9 @@ struct move_extreme_op {
         const npy_intp w = p.window;
         const npy_intp a = (w + 1) * static_cast<npy_intp>(sizeof(entry));
         const npy_intp b = tabled(w) ? slice_bytes(w) : 0;
-        const npy_intp c = w <= max_grouped ? group_bytes(w) : 0;
+        const npy_intp g = group_bytes(w);
+        const npy_intp r = extreme_strips<move_extreme_op>::rows_table_bytes(w);
+        const npy_intp c = w <= max_grouped ? (g > r ? g : r) : 0;
         return a > b ? (a > c ? a : c) : (b > c ? b : c);
     }
     // Three tables of `rows` entries from the scratch block; returns the rest.
@@ -854,7 +862,10 @@ struct move_extreme_op {
     // The pieces pay for long windows of the values alone: the positions'
     // joins cost more than their chains save (measured).
     static void slice(const move_slice<T> &s, const move_params &p, void *scratch) {
-        if (grouped(s, p.window) && have_avx512()) {
+        using strips = extreme_strips<move_extreme_op>;
+        if (strips::chain_pays(s, p.window) && have_avx512()) {
+            slice_short(s, p, scratch, strips::chain(s, p, scratch));
+        } else if (grouped(s, p.window) && have_avx512()) {
             slice_short(s, p, scratch, slice_groups(s, p, scratch));
         } else if (Arg || p.window < min_parted || !tabled(p.window)) {
             slice_short(s, p, scratch);
@@ -870,9 +881,13 @@ struct move_extreme_op {
         lanes_any(s, p, scratch);
     }
     static void lanes(const move_lanes<T> &s, const move_params &p, void *scratch) {
+        using strips = extreme_strips<move_extreme_op>;
         const npy_intp g = lane_group(p.window);
         scratch_block tables;
-        if (!tabled(p.window) ||
+        if (tabled(p.window) && have_avx512() && strips::fits(s) &&
+            tables.allocate(strips::table_bytes(p.window, s.count))) {
+            strips::run(s, p, tables.get());
+        } else if (!tabled(p.window) ||
             !tables.allocate(lanes_bytes(p.window, s.count < g ? s.count : g))) {
             // One lane after the other (same results), in the call's scratch.
             for (npy_intp l = 0; l < s.count; l++) {
@@ -887,12 +902,12 @@ struct move_extreme_op {
 };
 
 template <class T>
-inline constexpr move_kernel move_min_axis = move_run<move_extreme_op<T, false, false>>;
+inline constexpr move_kernel move_min_axis = extreme_run<move_extreme_op<T, false, false>>;
 template <class T>
-inline constexpr move_kernel move_max_axis = move_run<move_extreme_op<T, true, false>>;
+inline constexpr move_kernel move_max_axis = extreme_run<move_extreme_op<T, true, false>>;
 template <class T>
-inline constexpr move_kernel move_argmin_axis = move_run<move_extreme_op<T, false, true>>;
+inline constexpr move_kernel move_argmin_axis = extreme_run<move_extreme_op<T, false, true>>;
 template <class T>
-inline constexpr move_kernel move_argmax_axis = move_run<move_extreme_op<T, true, true>>;
+inline constexpr move_kernel move_argmax_axis = extreme_run<move_extreme_op<T, true, true>>;
 
 }  // namespace corvane
