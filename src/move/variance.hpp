@@ -463,15 +463,67 @@ struct running_var {
         // registers across the stores of the outputs.
         running_var st = *this;
         const auto x = [&s](npy_intp k) { return s.x(k); };
+        const bool packed = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
+                            s.out_step == static_cast<npy_intp>(sizeof(O));
         npy_intp moved = 0;
         st.overwrote_broken = false;
-        for (npy_intp j = j0; j < j1; j++) {
+        npy_intp j = j0;
+        while (j < j1) {
+            if (st.count >= 2) {
+                j = packed ? st.swaps<true>(s, j, j1, m) : st.swaps<false>(s, j, j1, m);
+                if (j == j1) {
+                    break;
+                }
+            }
             moved += st.quick_step(x, j);
             s.y(j) = finish(st.steady_raw(m));
+            j++;
         }
         *this = st;
         events = moved;
         return quick_held();
+    }
+
+    // The run of steps from j on where two finite values take each other's
+    // place, outputs into the slice, as quick_step() and steady_raw() give
+    // them: the counts stay as they are, and with them whether an output is
+    // due and its scale. Returns the position of the first other step (or
+    // j1). A loop of its own, so that the common step carries no more than
+    // its arithmetic (the checks of the counts cost it a third).
+    template <bool Packed>
+    npy_intp swaps(const move_slice<T> &s, npy_intp j, npy_intp j1, npy_intp m) {
+        const npy_intp step = Packed ? static_cast<npy_intp>(sizeof(T)) : s.in_step;
+        const npy_intp out_step = Packed ? static_cast<npy_intp>(sizeof(O)) : s.out_step;
+        const char *in = s.in;
+        char *out = s.out;
+        const npy_intp back = window * step;
+        const bool due = count + inf >= m;
+        // ssq * NaN is the NaN steady_raw() gives where no output is due.
+        const double scale = due && inf == 0 ? recip_dof : nan_of<double>();
+        double m0 = mean;
+        double q = ssq;
+        const double r = recip;
+        for (; j < j1; j++) {
+            const char *p = in + j * step;
+            const double a = static_cast<double>(load<T>(p));
+            const double b = static_cast<double>(load<T>(p - back));
+            const double d = a - b;
+            if (!is_finite_value(d)) [[unlikely]] {
+                break;
+            }
+            const double m1 = m0 + r * d;
+            q = q + ((a - m1) + (b - m0)) * d;
+            m0 = m1;
+            if (q < 0) [[unlikely]] {
+                if (due && is_finite_value(q)) {
+                    q = 0;
+                }
+            }
+            *reinterpret_cast<O *>(out + j * out_step) = finish(q * scale);
+        }
+        mean = m0;
+        ssq = q;
+        return j;
     }
 
     // One step of steady_quick. Returns whether it was other than two finite
