@@ -456,7 +456,7 @@ struct running_var {
     // them, outputs into the slice, for as long as the state stays finite:
     // returns false if it did not (the caller restores the state and takes
     // the careful steps again). `events` counts the steps other than two
-    // finite values swapping.
+    // finite values swapping, in the previous block on entry.
     bool steady_quick(const move_slice<T> &s, npy_intp j0, npy_intp j1, npy_intp m,
                       npy_intp &events) {
         // On a copy that nothing else can reach, the state stays in
@@ -465,33 +465,82 @@ struct running_var {
         const auto x = [&s](npy_intp k) { return s.x(k); };
         const bool packed = s.in_step == static_cast<npy_intp>(sizeof(T)) &&
                             s.out_step == static_cast<npy_intp>(sizeof(O));
+        // Runs of common steps in a loop of their own pay where they are
+        // long: leaving the loop after a short run costs more than the
+        // checks it saves.
+        const bool runs = events * 32 <= j1 - j0;
         npy_intp moved = 0;
         st.overwrote_broken = false;
-        npy_intp j = j0;
-        while (j < j1) {
-            if (st.count >= 2) {
-                j = packed ? st.swaps<true>(s, j, j1, m) : st.swaps<false>(s, j, j1, m);
-                if (j == j1) {
-                    break;
+        if (runs) {
+            npy_intp j = j0;
+            while (j < j1) {
+                if (st.count >= 2) {
+                    j = packed ? st.swaps<true>(s, j, j1, m) : st.swaps<false>(s, j, j1, m);
+                    if (j == j1) {
+                        break;
+                    }
                 }
+                moved += st.quick_step(x, j);
+                s.y(j) = finish(st.steady_raw(m));
+                j++;
             }
-            moved += st.quick_step(x, j);
-            s.y(j) = finish(st.steady_raw(m));
-            j++;
+        } else {
+            for (npy_intp j = j0; j < j1; j++) {
+                moved += st.quick_step(x, j);
+                s.y(j) = finish(st.steady_raw(m));
+            }
         }
         *this = st;
         events = moved;
         return quick_held();
     }
 
+    // The value at p as a double. A float widened by cvtss2sd keeps the
+    // rest of its destination register, and with it a dependence on the
+    // register's last value, which GCC leaves in place where the register
+    // last held the mean: the widening then waits for the previous step.
+    // cvtps2pd writes the whole register.
+    static double widen(const char *p) {
+#if defined(__SSE2__)
+        if constexpr (std::is_same_v<T, float>) {
+            return _mm_cvtsd_f64(_mm_cvtps_pd(_mm_set_ss(load<float>(p))));
+        }
+#endif
+        return static_cast<double>(load<T>(p));
+    }
+
+#if defined(__SSE2__)
+    // The values at p and after it, widened.
+    static __m128d widen2(const char *p) {
+        if constexpr (std::is_same_v<T, float>) {
+            return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))));
+        } else {
+            return _mm_loadu_pd(reinterpret_cast<const double *>(p));
+        }
+    }
+
+    // Two outputs at p (finished, rounded to the output type).
+    static void store2(char *p, __m128d v) {
+        if constexpr (Std) {
+            v = _mm_sqrt_pd(v);
+        }
+        if constexpr (std::is_same_v<T, float>) {
+            _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(_mm_cvtpd_ps(v)));
+        } else {
+            _mm_storeu_pd(reinterpret_cast<double *>(p), v);
+        }
+    }
+#endif
+
     // The run of steps from j on where two finite values take each other's
     // place, outputs into the slice, as quick_step() and steady_raw() give
     // them: the counts stay as they are, and with them whether an output is
     // due and its scale. Returns the position of the first other step (or
-    // j1). A loop of its own, so that the common step carries no more than
+    // j1). Packed: a contiguous slice whose steps may go two at a time. A
+    // loop of its own, so that the common step carries no more than
     // its arithmetic (the checks of the counts cost it a third).
     template <bool Packed>
-    npy_intp swaps(const move_slice<T> &s, npy_intp j, npy_intp j1, npy_intp m) {
+    [[gnu::always_inline]] npy_intp swaps(const move_slice<T> &s, npy_intp j, npy_intp j1, npy_intp m) {
         const npy_intp step = Packed ? static_cast<npy_intp>(sizeof(T)) : s.in_step;
         const npy_intp out_step = Packed ? static_cast<npy_intp>(sizeof(O)) : s.out_step;
         const char *in = s.in;
@@ -503,10 +552,48 @@ struct running_var {
         double m0 = mean;
         double q = ssq;
         const double r = recip;
+#if defined(__SSE2__)
+        if constexpr (Packed) {
+            // Two steps at a time: the loads, the widening, the products
+            // off the chains, the output's scaling and its rounding go two
+            // to an instruction (the common step is bound by instructions
+            // rather than by its chains). Each operation is the one the
+            // single step applies. A pair with a value moving alone, or a
+            // sum of squares below zero, goes the single way.
+            const __m128d zero = _mm_setzero_pd();
+            const __m128d rr = _mm_set1_pd(r);
+            const __m128d ss = _mm_set1_pd(scale);
+            for (; j + 2 <= j1; j += 2) {
+                const char *p = in + j * step;
+                const __m128d a = widen2(p);
+                const __m128d b = widen2(p - back);
+                const __m128d d = _mm_sub_pd(a, b);
+                if (_mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(d, d), zero)) != 3) [[unlikely]] {
+                    break;
+                }
+                const __m128d rd = _mm_mul_pd(rr, d);
+                const double m1 = m0 + _mm_cvtsd_f64(rd);
+                const double m2 = m1 + _mm_cvtsd_f64(_mm_unpackhi_pd(rd, rd));
+                const __m128d ma = _mm_set_pd(m2, m1);
+                const __m128d mb = _mm_set_pd(m1, m0);
+                const __m128d t =
+                    _mm_mul_pd(_mm_add_pd(_mm_sub_pd(a, ma), _mm_sub_pd(b, mb)), d);
+                const double q1 = q + _mm_cvtsd_f64(t);
+                const double q2 = q1 + _mm_cvtsd_f64(_mm_unpackhi_pd(t, t));
+                const __m128d qq = _mm_set_pd(q2, q1);
+                if (_mm_movemask_pd(_mm_cmplt_pd(qq, zero)) != 0) [[unlikely]] {
+                    break;
+                }
+                m0 = m2;
+                q = q2;
+                store2(out + j * out_step, _mm_mul_pd(qq, ss));
+            }
+        }
+#endif
         for (; j < j1; j++) {
             const char *p = in + j * step;
-            const double a = static_cast<double>(load<T>(p));
-            const double b = static_cast<double>(load<T>(p - back));
+            const double a = widen(p);
+            const double b = widen(p - back);
             const double d = a - b;
             if (!is_finite_value(d)) [[unlikely]] {
                 break;
