@@ -791,6 +791,91 @@ struct var_lane_states {
     }
 };
 
+// Rows of common steps for lanes side by side: while every lane's step at
+// a position is two finite values taking each other's place, the counts
+// stay as they are, and with them whether an output is due and its scale;
+// the steps of a position are then one vector loop across the lanes, each
+// lane's operations those of quick_step() and steady_raw().
+template <class T, bool Std>
+struct var_lane_rows {
+    using state = running_var<T, Std>;
+    using O = move_out<T>;
+    double mean[lane_block];
+    double ssq[lane_block];
+    double r[lane_block];
+    double scale[lane_block];  // NaN where no output is due, as steady_raw() gives
+    double low[lane_block];    // 0 where an output is due (ssq clamped), else -inf
+
+    // Packed: neighbouring lanes side by side in memory, in and out, so that
+    // a position's values are read and written as arrays.
+    template <bool Packed>
+    npy_intp steps(const move_lanes<T> &s, npy_intp i0, npy_intp i1, npy_intp w) {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        const npy_intp lanes = s.count;
+        const npy_intp in_lane = Packed ? static_cast<npy_intp>(sizeof(T)) : s.in_lane;
+        const npy_intp out_lane = Packed ? static_cast<npy_intp>(sizeof(O)) : s.out_lane;
+        npy_intp i = i0;
+        for (; i < i1; i++) {
+            const char *pa = s.in + i * s.in_step;
+            const char *pb = pa - w * s.in_step;
+            bool common = true;
+            for (npy_intp l = 0; l < lanes; l++) {
+                const double d = static_cast<double>(load<T>(pa + l * in_lane)) -
+                                 static_cast<double>(load<T>(pb + l * in_lane));
+                common &= d - d == 0.0;
+            }
+            if (!common) {
+                break;
+            }
+            char *py = s.out + i * s.out_step;
+            for (npy_intp l = 0; l < lanes; l++) {
+                const double x = static_cast<double>(load<T>(pa + l * in_lane));
+                const double y = static_cast<double>(load<T>(pb + l * in_lane));
+                const double d = x - y;
+                const double m0 = mean[l];
+                const double m1 = m0 + r[l] * d;
+                double q = ssq[l] + ((x - m1) + (y - m0)) * d;
+                // Residue below zero, where an output is due (an overflowed
+                // sum stays as it is).
+                q = q < low[l] && q > -inf ? 0.0 : q;
+                mean[l] = m1;
+                ssq[l] = q;
+                *reinterpret_cast<O *>(py + l * out_lane) = state::finish(q * scale[l]);
+            }
+        }
+        return i;
+    }
+
+    // Positions i0 .. from the states st and into them; returns the first
+    // position not taken (a step other than a swap in some lane, or i1).
+    npy_intp run(const move_lanes<T> &s, npy_intp i0, npy_intp i1, npy_intp m, state *st) {
+        const npy_intp lanes = s.count;
+        const npy_intp w = st[0].window;
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        for (npy_intp l = 0; l < lanes; l++) {
+            if (st[l].count < 2) {
+                return i0;
+            }
+        }
+        for (npy_intp l = 0; l < lanes; l++) {
+            const bool due = st[l].count + st[l].inf >= m;
+            mean[l] = st[l].mean;
+            ssq[l] = st[l].ssq;
+            r[l] = st[l].recip;
+            scale[l] = due && st[l].inf == 0 ? st[l].recip_dof : nan_of<double>();
+            low[l] = due ? 0.0 : -inf;
+        }
+        const bool packed = s.in_lane == static_cast<npy_intp>(sizeof(T)) &&
+                            s.out_lane == static_cast<npy_intp>(sizeof(O));
+        const npy_intp i = packed ? steps<true>(s, i0, i1, w) : steps<false>(s, i0, i1, w);
+        for (npy_intp l = 0; l < lanes; l++) {
+            st[l].mean = mean[l];
+            st[l].ssq = ssq[l];
+        }
+        return i;
+    }
+};
+
 template <class T, bool Std>
 struct move_var_op {
     using in = T;
@@ -953,6 +1038,7 @@ struct move_var_op {
                     ? static_cast<var_lane_states<T, Std> *>(arrays.get())
                     : nullptr;
             npy_intp events = 2 * missing * (block < s.n - w ? block : s.n - w) / w;
+            var_lane_rows<T, Std> rows;
             for (npy_intp i0 = w; i0 < s.n; i0 += block) {
                 const npy_intp i1 = s.n - i0 < block ? s.n : i0 + block;
                 bool held = true;
@@ -976,7 +1062,11 @@ struct move_var_op {
                     st[l].overwrote_broken = false;
                 }
                 if (held) {
-                    for (npy_intp i = i0; i < i1; i++) {
+                    npy_intp i = i0;
+                    if (events == 0) {
+                        i = rows.run(s, i0, i1, m, st);
+                    }
+                    for (; i < i1; i++) {
                         for (npy_intp l = 0; l < lanes; l++) {
                             events +=
                                 st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
