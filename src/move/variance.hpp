@@ -358,6 +358,23 @@ struct running_var {
         }
     }
 
+    // finish(steady_raw(m)), without finishing the NaN of a window with no
+    // output (a square root of it is the same NaN).
+    O steady_out(npy_intp m) {
+        if constexpr (is_float<T>) {
+            if (count + inf < m) {
+                return nan_of<O>();
+            }
+            clamp_residue();
+            if (inf != 0) {
+                return nan_of<O>();
+            }
+            return finish(ssq * recip_dof);
+        } else {
+            return finish(steady_raw(m));
+        }
+    }
+
     // The interface of run_phases (integer kernels).
     O fill_value(npy_intp, npy_intp m) { return finish(fill_raw(m)); }
     O steady_value(npy_intp m) { return finish(steady_raw(m)); }
@@ -481,13 +498,13 @@ struct running_var {
                     }
                 }
                 moved += st.quick_step(x, j);
-                s.y(j) = finish(st.steady_raw(m));
+                s.y(j) = st.steady_out(m);
                 j++;
             }
         } else {
             for (npy_intp j = j0; j < j1; j++) {
                 moved += st.quick_step(x, j);
-                s.y(j) = finish(st.steady_raw(m));
+                s.y(j) = st.steady_out(m);
             }
         }
         *this = st;
@@ -939,9 +956,12 @@ struct move_var_op {
             // branch-free block costs the same whatever the data. Each block
             // goes the way the previous one's share of such steps favours
             // (both give the same results).
+            // The first block's share is foreseen from the first window's
+            // values that are not finite.
             var_ops ops;
             double buf[block];
-            npy_intp events = 0;
+            const npy_intp first = block < s.n - p.window ? block : s.n - p.window;
+            npy_intp events = 2 * (p.window - st.count) * first / p.window;
             for (npy_intp j0 = p.window; j0 < s.n; j0 += block) {
                 const npy_intp j1 = s.n - j0 < block ? s.n : j0 + block;
                 if (!is_finite_value(st.ssq)) {
@@ -1070,7 +1090,7 @@ struct move_var_op {
                         for (npy_intp l = 0; l < lanes; l++) {
                             events +=
                                 st[l].quick_step([&s, l](npy_intp k) { return s.x(l, k); }, i);
-                            s.y(l, i) = state::finish(st[l].steady_raw(m));
+                            s.y(l, i) = st[l].steady_out(m);
                         }
                     }
                     for (npy_intp l = 0; l < lanes; l++) {
