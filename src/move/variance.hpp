@@ -266,13 +266,30 @@ struct running_var {
     // x(k) reads position k of the slice; j is the entering position.
     template <class X>
     void event(const X &x, npy_intp j, double a, double b) {
+#if defined(__SSE2__)
+        // Tests of whether each value is finite are left to lone(): those
+        // here are as predictable as the data are not.
+        if (both_finite(a, b)) [[unlikely]] {
+            pair(a, b);
+            return;
+        }
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        inf += static_cast<npy_intp>(std::fabs(a) == infinity) -
+               static_cast<npy_intp>(std::fabs(b) == infinity);
+        if (count >= 3 || !(is_finite_value(b) && !is_finite_value(a))) [[likely]] {
+            lone(a, b);
+            return;
+        }
+#endif
         const bool fa = is_finite_value(a);
         const bool fb = is_finite_value(b);
         if (fa && fb) {
             pair(a, b);
             return;
         }
+#if !defined(__SSE2__)
         inf += static_cast<npy_intp>(!fa && !is_nan(a)) - (!fb && !is_nan(b));
+#endif
         if (fa) {
             count++;
             set_recips();
@@ -306,6 +323,37 @@ struct running_var {
     }
 
     bool finite_state() const { return both_finite(mean, ssq); }
+
+#if defined(__SSE2__)
+    // A value entering alone, one leaving alone with at least two finite
+    // values staying, or neither finite: the branches of event() as one, so
+    // that whether a value is NaN costs no second mispredicted branch.
+    // Masks choose the operands, each case's operations unchanged (as in
+    // steady_fast): e = a - m0, b - m0 or -0 (with neither, the mean gains
+    // r * -0: exactly nothing, and ssq is kept), r and e negated for a
+    // leaving value.
+    void lone(double a, double b) {
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d sign = _mm_set_sd(-0.0);
+        const __m128d av = _mm_set_sd(a);
+        const __m128d bv = _mm_set_sd(b);
+        const __m128d fa = _mm_cmpeq_sd(_mm_sub_sd(av, av), zero);
+        const __m128d fb = _mm_cmpeq_sd(_mm_sub_sd(bv, bv), zero);
+        const __m128d one = _mm_xor_pd(fa, fb);
+        const __m128d flip = _mm_and_pd(_mm_andnot_pd(fa, fb), sign);
+        const __m128d v = _mm_or_pd(_mm_and_pd(fa, av), _mm_andnot_pd(fa, _mm_and_pd(fb, bv)));
+        const __m128d m0 = _mm_set_sd(mean);
+        const __m128d q0 = _mm_set_sd(ssq);
+        count += _mm_cvtsi128_si32(_mm_castpd_si128(fb)) - _mm_cvtsi128_si32(_mm_castpd_si128(fa));
+        set_recips();
+        const __m128d e =
+            _mm_or_pd(_mm_and_pd(one, _mm_sub_sd(v, m0)), _mm_andnot_pd(one, sign));
+        const __m128d m1 = _mm_add_sd(m0, _mm_mul_sd(_mm_xor_pd(_mm_set_sd(recip), flip), e));
+        const __m128d q1 = _mm_add_sd(q0, _mm_mul_sd(_mm_sub_sd(v, m1), _mm_xor_pd(e, flip)));
+        mean = _mm_cvtsd_f64(m1);
+        ssq = _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(one, q1), _mm_andnot_pd(one, q0)));
+    }
+#endif
 
     // The state afresh from the values of the window ending at j (O(window),
     // only after an overflow).
