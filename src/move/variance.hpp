@@ -628,6 +628,8 @@ struct running_var {
             const __m128d zero = _mm_setzero_pd();
             const __m128d rr = _mm_set1_pd(r);
             const __m128d ss = _mm_set1_pd(scale);
+            __m128d mv = _mm_set_sd(m0);
+            __m128d qv = _mm_set_sd(q);
             for (; j + 2 <= j1; j += 2) {
                 const char *p = in + j * step;
                 const __m128d a = widen2(p);
@@ -636,23 +638,25 @@ struct running_var {
                 if (_mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(d, d), zero)) != 3) [[unlikely]] {
                     break;
                 }
+                // The chains in the low lanes, each step's add on its own.
                 const __m128d rd = _mm_mul_pd(rr, d);
-                const double m1 = m0 + _mm_cvtsd_f64(rd);
-                const double m2 = m1 + _mm_cvtsd_f64(_mm_unpackhi_pd(rd, rd));
-                const __m128d ma = _mm_set_pd(m2, m1);
-                const __m128d mb = _mm_set_pd(m1, m0);
-                const __m128d t =
-                    _mm_mul_pd(_mm_add_pd(_mm_sub_pd(a, ma), _mm_sub_pd(b, mb)), d);
-                const double q1 = q + _mm_cvtsd_f64(t);
-                const double q2 = q1 + _mm_cvtsd_f64(_mm_unpackhi_pd(t, t));
-                const __m128d qq = _mm_set_pd(q2, q1);
+                const __m128d m1 = _mm_add_sd(mv, rd);
+                const __m128d m2 = _mm_add_sd(m1, _mm_unpackhi_pd(rd, rd));
+                const __m128d t = _mm_mul_pd(_mm_add_pd(_mm_sub_pd(a, _mm_unpacklo_pd(m1, m2)),
+                                                        _mm_sub_pd(b, _mm_unpacklo_pd(mv, m1))),
+                                             d);
+                const __m128d q1 = _mm_add_sd(qv, t);
+                const __m128d q2 = _mm_add_sd(q1, _mm_unpackhi_pd(t, t));
+                const __m128d qq = _mm_unpacklo_pd(q1, q2);
                 if (_mm_movemask_pd(_mm_cmplt_pd(qq, zero)) != 0) [[unlikely]] {
                     break;
                 }
-                m0 = m2;
-                q = q2;
+                mv = m2;
+                qv = q2;
                 store2(out + j * out_step, _mm_mul_pd(qq, ss));
             }
+            m0 = _mm_cvtsd_f64(mv);
+            q = _mm_cvtsd_f64(qv);
         }
 #endif
         for (; j < j1; j++) {
