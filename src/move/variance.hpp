@@ -578,7 +578,8 @@ struct running_var {
     // The values at p and after it, widened.
     static __m128d widen2(const char *p) {
         if constexpr (std::is_same_v<T, float>) {
-            return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double *>(p))));
+            return _mm_cvtps_pd(
+                _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))));
         } else {
             return _mm_loadu_pd(reinterpret_cast<const double *>(p));
         }
