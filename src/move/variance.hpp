@@ -364,7 +364,7 @@ struct running_var {
         count = 0;
         inf = 0;
         for (npy_intp k = j - window + 1; k <= j; k++) {
-            add(static_cast<double>(x(k)));
+            add(widen(x(k)));
         }
         set_recips();
     }
@@ -565,13 +565,14 @@ struct running_var {
     // register's last value, which GCC leaves in place where the register
     // last held the mean: the widening then waits for the previous step.
     // cvtps2pd writes the whole register.
-    static double widen(const char *p) {
+    static double widen(const char *p) { return widen(load<T>(p)); }
+    static double widen(T v) {
 #if defined(__SSE2__)
         if constexpr (std::is_same_v<T, float>) {
-            return _mm_cvtsd_f64(_mm_cvtps_pd(_mm_set_ss(load<float>(p))));
+            return _mm_cvtsd_f64(_mm_cvtps_pd(_mm_set_ss(v)));
         }
 #endif
-        return static_cast<double>(load<T>(p));
+        return static_cast<double>(v);
     }
 
 #if defined(__SSE2__)
@@ -979,11 +980,11 @@ struct move_var_op {
         const npy_intp m = p.min_count;
         npy_intp i = 0;
         for (; i < m - 1 && i < w; i++) {
-            st.add(static_cast<double>(s.x(i)));
+            st.add(state::widen(s.x(i)));
             s.y(i) = nan_of<O>();
         }
         for (; i < w; i++) {
-            st.add(static_cast<double>(s.x(i)));
+            st.add(state::widen(s.x(i)));
             s.y(i) = state::finish(st.fill_raw(m));
         }
     }
@@ -1091,7 +1092,7 @@ struct move_var_op {
             npy_intp missing = 0;
             for (npy_intp i = 0; i < w && i < s.n; i++) {
                 for (npy_intp l = 0; l < lanes; l++) {
-                    const double v = static_cast<double>(s.x(l, i));
+                    const double v = state::widen(s.x(l, i));
                     missing += !(v - v == 0.0);
                     st[l].add(v);
                     s.y(l, i) = i < m - 1 ? nan_of<O>() : state::finish(st[l].fill_raw(m));
