@@ -571,6 +571,24 @@ def test_variance_state_recovers():
     assert_same(cr.move_var(np.tile(a[:, None], 3), 2, axis=0)[:, 1], cr.move_var(a, 2))
 
 
+def test_variance_same_along_every_layout():
+    # Long runs of common steps (sums of squares rounding below zero), then
+    # NaN and inf moving alone: a slice read contiguously, reversed, or as one
+    # lane of many gives the same bits.
+    rng = np.random.default_rng(5)
+    x = np.repeat(1e6 + rng.integers(0, 3, 600) * 1e-10, 4)
+    x[1500:1700][rng.random(200) < 0.3] = nan
+    x[1800::97] = inf
+    for dtype in (np.float64, np.float32):
+        v = x.astype(dtype)
+        for name, w, m in (("move_var", 7, 7), ("move_std", 300, 2)):
+            f = getattr(cr, name)
+            want = f(v, w, m)
+            assert_same(f(v[::-1].copy()[::-1], w, m), want)
+            assert_same(f(np.tile(v[:, None], 5), w, m, axis=0)[:, 3], want)
+            assert_same(f(v[::-1], w, m, ddof=1)[::-1], f(v[::-1].copy(), w, m, ddof=1)[::-1])
+
+
 @given(move_cases(dtypes=("float32",)), st.integers(-1, 2))
 def test_float32_is_float64_rounded_once(case, ddof):
     a, axis, window, min_count = case
