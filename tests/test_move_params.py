@@ -86,6 +86,18 @@ def test_exp_equal_pandas(a, alpha, name):
     np.testing.assert_allclose(got, want, rtol=1e-9, atol=1e-12 * scale, equal_nan=True)
 
 
+def test_exp_variance_of_one_value_is_nan():
+    # A lone value, decayed over a NaN run: W^2 - W2 rounds to a tiny positive number,
+    # which once gave a variance of 0 where there is no spread to estimate. (At 7 the
+    # old weight is lost below the new value's: a fresh start, one value again.)
+    nan = np.nan
+    a = np.array([nan, nan, -1.786, nan, nan, nan, nan, 0.5, 1.0])
+    for module in (cr, slow):
+        for name in ("move_exp_nanvar", "move_exp_nanstd"):
+            got = getattr(module, name)(a, 0.999999999)
+            assert np.isnan(got[:8]).all() and not np.isnan(got[8]), (module, name)
+
+
 def test_exp_frames_and_stable_variance():
     rng = np.random.default_rng(4)
     a = rng.standard_normal((50, 7))

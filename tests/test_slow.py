@@ -79,10 +79,10 @@ def quiet(func: Callable[..., Any], *args: Any, **kwargs: Any) -> Any:
         return func(*args, **kwargs)
 
 
-def assert_close(got: Any, want: Any, dtype: np.dtype) -> None:
+def assert_close(got: Any, want: Any, dtype: np.dtype, atol: float = 0.0) -> None:
     tol = 2e-4 if dtype == np.float32 else 1e-9
     np.testing.assert_allclose(np.asarray(got, float), np.asarray(want, float),
-                               rtol=tol, atol=tol, equal_nan=True)  # fmt: skip
+                               rtol=tol, atol=max(tol, atol), equal_nan=True)  # fmt: skip
 
 
 # ----------------------------------------------------------------------------------------
@@ -174,6 +174,12 @@ def test_reduce_matches_numpy(x: np.ndarray, data: st.DataObject, ddof: int) -> 
         elif name in ("nanmean", "nanvar", "nanstd") and np.isinf(x).any():
             # Infinities: NaN versus inf placement must agree exactly.
             np.testing.assert_array_equal(np.isfinite(got), np.isfinite(want), err_msg=name)
+        elif name in ("nanvar", "nanstd") and x.size:
+            # A sequential mean and NumPy's pairwise one may differ by the rounding of
+            # the values' size (int64 near 2**61: 512), and the spread inherits that.
+            size = float(np.max(np.abs(lines[np.isfinite(lines)].astype(float)), initial=0))
+            noise = np.finfo(float).eps * size * x.size
+            assert_close(got, want, x.dtype, noise * noise if name == "nanvar" else noise)
         else:
             assert_close(got, want, x.dtype)
     np.testing.assert_array_equal(x, before)

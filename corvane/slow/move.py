@@ -420,6 +420,7 @@ def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str)
     big_w = np.zeros(rows)
     w2 = np.zeros(rows)
     var = np.zeros(rows)
+    spread = np.zeros(rows, bool)  # two values or more since the last fresh start
     res = np.empty((rows, n))
     with np.errstate(all="ignore"):
         for i in range(n):
@@ -453,7 +454,8 @@ def _exp_scan(arr: Array, alpha: float, min_weight: float, axis: int, stat: str)
                     obs, np.where(first, 0.0, (old * r) * var + r * delta * (xi - nxt)), var
                 )
                 mean = np.where(obs, np.where(first, xi, nxt), mean)
-                out = np.where(divisor > 0.0, (num * big_w * inv) * var, np.nan)
+                spread = np.where(obs, ~first, spread)
+                out = np.where((divisor > 0.0) & spread, (num * big_w * inv) * var, np.nan)
                 if stat == "std":
                     out = np.sqrt(out)
             res[:, i] = np.where(weight >= min_weight, out, np.nan)

@@ -190,7 +190,10 @@ struct exp_mean {
 // infinity is among the values the variance is NaN. The unbiased variance
 // scales it by W^2 / (W^2 - W2), W2 the decayed sum of squared weights
 // (pandas' bias correction); no positive divisor gives NaN, as with alpha = 1
-// (Full needs nothing of its own here: every divisor is then 0).
+// (Full needs nothing of its own here: every divisor is then 0). One value
+// has no spread to estimate: until a second value joins it the output is NaN,
+// even where W^2 - W2 of a lone, decayed weight rounds to a tiny positive
+// number instead of to 0.
 template <bool Root>
 struct exp_var {
     exp_gate g;
@@ -198,6 +201,7 @@ struct exp_var {
     double W2 = 0;
     double mean = 0;
     double var = 0;
+    bool spread = false;  // two values or more since the last fresh start
     template <bool Full, bool Gate>
     double step(double x, const exp_params &p) {
         const bool obs = x == x;
@@ -226,7 +230,8 @@ struct exp_var {
         const double nmean = first ? x : next;
         var = obs ? nvar : var;
         mean = obs ? nmean : mean;
-        const double v = den > 0.0 ? (num * W * inv) * var : nan_of<double>();
+        spread = obs ? !first : spread;
+        const double v = den > 0.0 && spread ? (num * W * inv) * var : nan_of<double>();
         if constexpr (Root) {
             return gated<Gate>(std::sqrt(v), w, p);
         } else {
