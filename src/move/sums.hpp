@@ -693,6 +693,17 @@ struct sum_lane_states {
                 npy_intp lo = w;
                 npy_intp hi = 0;
                 npy_intp inf_rows = 0;
+                // Lane l's infinities as va enters and vb leaves; the
+                // change of their number.
+                auto count_inf = [&](npy_intp l, double va, double vb) {
+                    const npy_intp dp = static_cast<npy_intp>(va == inf) -
+                                        static_cast<npy_intp>(vb == inf);
+                    const npy_intp dn = static_cast<npy_intp>(va == -inf) -
+                                        static_cast<npy_intp>(vb == -inf);
+                    pos_inf[l] += dp;
+                    neg_inf[l] += dn;
+                    return dp + dn;
+                };
                 auto update = [&]<bool Tally>() {
                     npy_intp ch = 0;
                     npy_intp low = w;
@@ -714,13 +725,7 @@ struct sum_lane_states {
                             high = count[l] > high ? count[l] : high;
                         }
                         if constexpr (Tally) {
-                            const npy_intp dp = static_cast<npy_intp>(va == inf) -
-                                                static_cast<npy_intp>(vb == inf);
-                            const npy_intp dn = static_cast<npy_intp>(va == -inf) -
-                                                static_cast<npy_intp>(vb == -inf);
-                            pos_inf[l] += dp;
-                            neg_inf[l] += dn;
-                            delta += dp + dn;
+                            delta += count_inf(l, va, vb);
                         } else {
                             // Neither finite nor NaN: infinite.
                             found |= static_cast<npy_intp>(!fa & (va == va)) |
@@ -739,15 +744,8 @@ struct sum_lane_states {
                     update.template operator()<false>();
                     if (inf_rows != 0) [[unlikely]] {
                         for (npy_intp l = 0; l < lanes; l++) {
-                            const double va = static_cast<double>(at(ra, l));
-                            const double vb = static_cast<double>(at(rb, l));
-                            const npy_intp dp = static_cast<npy_intp>(va == inf) -
-                                                static_cast<npy_intp>(vb == inf);
-                            const npy_intp dn = static_cast<npy_intp>(va == -inf) -
-                                                static_cast<npy_intp>(vb == -inf);
-                            pos_inf[l] += dp;
-                            neg_inf[l] += dn;
-                            infinities += dp + dn;
+                            infinities += count_inf(l, static_cast<double>(at(ra, l)),
+                                                    static_cast<double>(at(rb, l)));
                         }
                     }
                 }
