@@ -592,7 +592,9 @@ struct running_var {
             v = _mm_sqrt_pd(v);
         }
         if constexpr (std::is_same_v<T, float>) {
-            _mm_store_sd(reinterpret_cast<double *>(p), _mm_castps_pd(_mm_cvtpd_ps(v)));
+            // Eight bytes to a float32 output, aligned to four: an integer
+            // store (the double one would claim an alignment of eight).
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(p), _mm_castps_si128(_mm_cvtpd_ps(v)));
         } else {
             _mm_storeu_pd(reinterpret_cast<double *>(p), v);
         }
